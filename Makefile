@@ -1,0 +1,37 @@
+# make        builds everything into build/bin/
+# make test   builds and runs every test (native, and Windows ones under Wine)
+# make demo   the main job: builds and runs the launcher under Wine
+# Each installs what is missing first (scripts/install-deps).
+
+BUILD   := build
+CROSS   := $(BUILD)/cross
+NATIVE  := $(BUILD)/native
+JOBS    ?= $(shell nproc)
+CMAKE_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=Release
+
+.PHONY: all deps configure test demo format clean
+
+all: deps
+	cmake -S . -B $(NATIVE) $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(NATIVE) -j $(JOBS)
+	cmake -S . -B $(CROSS) $(CMAKE_FLAGS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
+	cmake --build $(CROSS) -j $(JOBS)
+
+deps:
+	@scripts/install-deps
+
+test: all
+	@status=0; \
+	(cd $(NATIVE) && ctest --output-on-failure -j $(JOBS)) || status=1; \
+	(cd $(CROSS) && ctest --output-on-failure -j $(JOBS)) || status=1; \
+	scripts/wine-stop; \
+	exit $$status
+
+demo: all
+	@status=0; scripts/demo || status=$$?; scripts/wine-stop; exit $$status
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf $(BUILD)

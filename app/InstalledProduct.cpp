@@ -1,0 +1,39 @@
+#include "InstalledProduct.h"
+
+#include <shlwapi.h>
+
+namespace {
+constexpr int kSearchLimit = 1024;
+constexpr int kMaxPartLength = 1022;
+
+// Length of a part, or -1 when it has no terminator within the search limit
+// or is outside 1..1022 units.
+int BoundedPartLength(const wchar_t* part) {
+    for (int n = 0; n < kSearchLimit; ++n) {
+        if (part[n] == L'\0') return (n >= 1 && n <= kMaxPartLength) ? n : -1;
+    }
+    return -1;
+}
+
+bool ExistsInDirectory(const wchar_t* directory, const wchar_t* name) {
+    CString path = BuildInstallPath(directory, name);
+    return !path.IsEmpty() && ::PathFileExistsW(path) != FALSE;
+}
+}  // namespace
+
+CString BuildInstallPath(const wchar_t* directory, const wchar_t* name) {
+    if (directory == nullptr || name == nullptr) return CString();
+    int directoryLength = BoundedPartLength(directory);
+    if (directoryLength < 0) return CString();
+    int nameLength = BoundedPartLength(name);
+    if (nameLength < 0) return CString();
+
+    CString path(directory, directoryLength);
+    if (directory[directoryLength - 1] != L'\\') path += L'\\';
+    path += CString(name, nameLength);
+    return path;
+}
+
+bool IsConflictingProductInstalled(const wchar_t* installDir) {
+    return ExistsInDirectory(installDir, L"Tir.exe") || ExistsInDirectory(installDir, L"Tirn.exe");
+}

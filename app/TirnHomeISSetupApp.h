@@ -1,0 +1,23 @@
+// The application: decides, once, at start-up what this run does.
+#pragma once
+
+#include "framework/Afx.h"
+
+class CTirnHomeISSetupApp : public CWinAppEx {
+public:
+    CTirnHomeISSetupApp();
+
+    // Quit (another launcher runs), refuse (a conflicting product), start the
+    // installed product, or unpack and run the installer. Always FALSE.
+    BOOL InitInstance() override;
+
+    int m_nLanguage;  // 1: English conflict message; anything else: Vietnamese
+    wchar_t m_szInstallDir[MAX_PATH];
+    CString m_strSetupArgs;  // "" or "/Upgrade"; written before the worker starts
+
+    DECLARE_MESSAGE_MAP()
+};
+
+// EnumWindows callback: stores the first top-level "#32770" window captioned
+// exactly "Tirn Home 2018 Setup" in *(HWND*)lParam and stops.
+BOOL CALLBACK FindSetupWindowProc(HWND window, LPARAM lParam);

@@ -1,0 +1,6 @@
+# Settings of the cross tree: static, self-contained 32-bit executables that
+# import system DLLs only.
+add_compile_definitions(UNICODE _UNICODE _WIN32_WINNT=0x0601 WINVER=0x0601 NOMINMAX
+                        WIN32_LEAN_AND_MEAN)
+add_link_options(-static -static-libgcc -static-libstdc++
+                 -Wl,--large-address-aware -Wl,--dynamicbase -Wl,--nxcompat)

@@ -1,0 +1,21 @@
+// Test helper: a real program that reads the package appended to its own
+// file. Exit code: the definition version read, or 0xFFFFFFF0 when repeated
+// reads disagree or leave handles open.
+#include "package/PackageVersion.h"
+
+#include <windows.h>
+
+int wmain() {
+    DWORD handlesBefore = 0;
+    BOOL counted = ::GetProcessHandleCount(::GetCurrentProcess(), &handlesBefore);
+    uint32_t first = ReadPackageVersion();
+    for (int i = 0; i < 3; ++i) {
+        if (ReadPackageVersion() != first) return static_cast<int>(0xFFFFFFF0u);
+    }
+    DWORD handlesAfter = 0;
+    if (counted && ::GetProcessHandleCount(::GetCurrentProcess(), &handlesAfter) &&
+        handlesAfter != handlesBefore) {
+        return static_cast<int>(0xFFFFFFF0u);
+    }
+    return static_cast<int>(first);
+}

@@ -1,0 +1,93 @@
+#include "TestSupport.h"
+
+#include <stdexcept>
+
+namespace tirn::test {
+
+std::wstring ExecutableDirectory() {
+    wchar_t path[MAX_PATH];
+    DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring s(path, n);
+    return s.substr(0, s.find_last_of(L'\\') + 1);
+}
+
+ScratchDirectory::ScratchDirectory() {
+    static LONG counter = 0;
+    wchar_t temp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, temp);
+    m_path = std::wstring(temp) + L"tirn-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+             std::to_wstring(::InterlockedIncrement(&counter));
+    RemoveTree(m_path);
+    if (!::CreateDirectoryW(m_path.c_str(), nullptr)) throw std::runtime_error("scratch directory");
+}
+
+ScratchDirectory::~ScratchDirectory() { RemoveTree(m_path); }
+
+void RemoveTree(const std::wstring& path) {
+    DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        WIN32_FIND_DATAW entry;
+        HANDLE find = ::FindFirstFileW((path + L"\\*").c_str(), &entry);
+        if (find != INVALID_HANDLE_VALUE) {
+            do {
+                std::wstring name = entry.cFileName;
+                if (name != L"." && name != L"..") RemoveTree(path + L"\\" + name);
+            } while (::FindNextFileW(find, &entry));
+            ::FindClose(find);
+        }
+        ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::RemoveDirectoryW(path.c_str());
+    } else {
+        ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileW(path.c_str());
+    }
+}
+
+std::vector<uint8_t> ReadWholeFile(const std::wstring& path) {
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open file for reading");
+    std::vector<uint8_t> bytes(::GetFileSize(file, nullptr));
+    DWORD read = 0;
+    BOOL ok = bytes.empty() ||
+              ::ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+    ::CloseHandle(file);
+    if (!ok || read != bytes.size()) throw std::runtime_error("cannot read file");
+    return bytes;
+}
+
+void WriteWholeFile(const std::wstring& path, const std::vector<uint8_t>& bytes) {
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create file");
+    DWORD written = 0;
+    BOOL ok = bytes.empty() ||
+              ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    ::CloseHandle(file);
+    if (!ok || written != bytes.size()) throw std::runtime_error("cannot write file");
+}
+
+void CreateEmptyFile(const std::wstring& path) { WriteWholeFile(path, {}); }
+
+DWORD RunAndWait(const std::wstring& commandLine, DWORD timeoutMs) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    std::wstring writable = commandLine;
+    if (!::CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &process)) {
+        return ~0u;
+    }
+    ::CloseHandle(process.hThread);
+    DWORD code = ~0u;
+    if (::WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+        ::GetExitCodeProcess(process.hProcess, &code);
+    } else {
+        ::TerminateProcess(process.hProcess, ~0u);
+    }
+    ::CloseHandle(process.hProcess);
+    return code;
+}
+
+}  // namespace tirn::test

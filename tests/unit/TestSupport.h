@@ -1,0 +1,42 @@
+// Small helpers for the Windows tests: where the test runs from, scratch
+// directories that clean up after themselves, whole-file reads and writes,
+// and starting a process to see its exit code.
+#pragma once
+
+#include "app/framework/WindowsApi.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tirn::test {
+
+// Directory of the running test executable, with a trailing backslash.
+std::wstring ExecutableDirectory();
+
+// A fresh directory under the temporary directory, removed with its
+// contents on destruction.
+class ScratchDirectory {
+public:
+    ScratchDirectory();
+    ~ScratchDirectory();
+    ScratchDirectory(const ScratchDirectory&) = delete;
+    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+    const std::wstring& Path() const { return m_path; }  // no trailing backslash
+    std::wstring operator/(const std::wstring& name) const { return m_path + L"\\" + name; }
+
+private:
+    std::wstring m_path;
+};
+
+void RemoveTree(const std::wstring& path);
+std::vector<uint8_t> ReadWholeFile(const std::wstring& path);
+void WriteWholeFile(const std::wstring& path, const std::vector<uint8_t>& bytes);
+void CreateEmptyFile(const std::wstring& path);
+
+// Runs a command line and returns its exit code; ~0u when it cannot start or
+// does not end within the time-out.
+DWORD RunAndWait(const std::wstring& commandLine, DWORD timeoutMs = 30000);
+
+}  // namespace tirn::test

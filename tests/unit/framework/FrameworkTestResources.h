@@ -1,0 +1,6 @@
+#pragma once
+#define IDD_TEST_PLAIN 200
+#define IDD_TEST_PLACED 201
+#define IDD_TEST_MISSING 299
+#define IDS_TEST_TEXT 300
+#define IDS_TEST_MISSING 301
