@@ -1,0 +1,66 @@
+#include "PayloadStaging.h"
+
+#include "ScopedHandle.h"
+#include "format/PayloadScrambling.h"
+
+#include <cstring>
+#include <cwchar>
+#include <memory>
+
+int CombinePath(const wchar_t* directory, int capacity, wchar_t* out, const wchar_t* name) {
+    const size_t length = std::wcslen(directory);
+    const long long room = static_cast<long long>(capacity) - static_cast<long long>(length) - 2;
+    if (room <= 0 || length == 0) return 0;
+
+    std::wmemcpy(out, directory, length + 1);
+    out[capacity - 1] = L'\0';
+    size_t at = length;
+    if (out[at - 1] != L'\\') out[at++] = L'\\';
+    for (long long i = 0; i < room && name[i] != L'\0'; ++i) out[at++] = name[i];
+    out[at] = L'\0';
+    return static_cast<int>(at);
+}
+
+int GetStagingDirectory(wchar_t* out) {
+    std::wmemset(out, L'\0', MAX_PATH);
+    wchar_t temp[MAX_PATH];
+    DWORD tempLength = ::GetTempPathW(MAX_PATH, temp);
+    if (tempLength == 0 || tempLength > MAX_PATH - 1) return 0;
+
+    // One unit more than the output: a join that does not fit in MAX_PATH
+    // shows as a length of MAX_PATH and is refused below, never cut.
+    wchar_t joined[MAX_PATH + 1];
+    if (CombinePath(temp, MAX_PATH + 1, joined, kStagingDirectoryName) == 0) return 0;
+    size_t n = std::wcslen(joined);
+    if (n >= MAX_PATH) return 0;
+    std::wmemcpy(out, joined, n + 1);
+    return static_cast<int>(n);
+}
+
+int WritePayloadFile(const uint8_t* source, uint32_t size, const wchar_t* path) {
+    ScopedHandle file(::CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid()) return 0;
+
+    // One block-sized buffer, not a copy of the whole payload: a full copy
+    // would double the address space a 32-bit process needs for a large
+    // package. The blocks, the writes and the file are the same.
+    std::unique_ptr<uint8_t[]> block;
+    try {
+        block.reset(new uint8_t[tirn::format::kPayloadBlockSize]);
+    } catch (...) {
+        return 0;
+    }
+    for (uint32_t done = 0; done < size;) {
+        const uint32_t length =
+            size - done >= tirn::format::kPayloadBlockSize ? tirn::format::kPayloadBlockSize
+                                                           : size - done;
+        std::memcpy(block.get(), source + done, length);
+        DescrambleBlock(block.get(), length);
+        DWORD written = 0;
+        if (!::WriteFile(file.Get(), block.get(), length, &written, nullptr)) written = 0;
+        if (written != length) return 0;
+        done += length;
+    }
+    return 1;
+}
