@@ -1,9 +1,11 @@
 // Test helper: a real program that reads the package appended to its own
-// file. Exit code: the definition version read, or 0xFFFFFFF0 when repeated
-// reads disagree or leave handles open.
+// file. Prints the definition version read; the exit code is that version,
+// or 0xFFFFFFF0 when repeated reads disagree or leave handles open.
 #include "package/PackageVersion.h"
 
 #include <windows.h>
+
+#include <cstdio>
 
 int wmain() {
     DWORD handlesBefore = 0;
@@ -17,5 +19,6 @@ int wmain() {
         handlesAfter != handlesBefore) {
         return static_cast<int>(0xFFFFFFF0u);
     }
+    std::printf("%u\n", first);
     return static_cast<int>(first);
 }

@@ -1,0 +1,205 @@
+#!/usr/bin/env python3
+"""tirn-pack end to end: build, inspect, unpack, re-pack and the failures,
+checked with cabextract and with a real Windows program reading its own
+package under Wine.
+
+Usage: test_tirn_pack.py TIRN_PACK LAUNCHER VERSION_PROBE WINE_RUN"""
+import json
+import os
+import resource
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+TIRN_PACK, LAUNCHER, PROBE, WINE_RUN = sys.argv[1:5]
+
+
+def run(*args, **kwargs):
+    return subprocess.run([TIRN_PACK, *args], capture_output=True, text=True, **kwargs)
+
+
+def peak_rss_kib(*args):
+    """Peak resident memory of one tirn-pack run, measured in a child of its own."""
+    code = ("import resource, subprocess, sys; subprocess.run(sys.argv[1:], check=True); "
+            "print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)")
+    result = subprocess.run([sys.executable, "-c", code, TIRN_PACK, *args],
+                            capture_output=True, text=True, check=True)
+    return int(result.stdout)
+
+
+def two_file_cabinet(directory):
+    for name in ("a.exe", "b.txt"):
+        with open(os.path.join(directory, name), "wb") as f:
+            f.write(os.urandom(1000))
+    path = os.path.join(directory, "two.cab")
+    subprocess.run(["gcab", "-c", "-n", path, os.path.join(directory, "a.exe"),
+                    os.path.join(directory, "b.txt")], check=True)
+    return path
+
+
+class TirnPackTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="tirn-pack-test-")
+
+    def tearDown(self):
+        shutil.rmtree(self.dir)
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def installer(self, size, name="TirnHomeSetup.exe"):
+        path = self.path(name)
+        with open(path, "wb") as f:
+            # Half random, half repeated: both compressed and stored blocks.
+            f.write(os.urandom(size // 2) + bytes(size - size // 2))
+        return path
+
+    def build(self, installer, version, output, launcher=LAUNCHER):
+        result = run("build", "--launcher", launcher, "--definition-version", str(version),
+                     "--installer", installer, "-o", output)
+        self.assertEqual(result.returncode, 0, result.stderr)
+
+    def assert_round_trip(self, size):
+        """Builds and unpacks; returns the peak memory of each step in KiB."""
+        installer = self.installer(size)
+        setup = self.path("setup.exe")
+        build_peak = peak_rss_kib("build", "--launcher", LAUNCHER, "--definition-version", "3",
+                                  "--installer", installer, "-o", setup)
+        cab = self.path("out.cab")
+        unpack_peak = peak_rss_kib("unpack", setup, "-o", cab)
+        check = subprocess.run(["cabextract", "-t", cab], capture_output=True, text=True)
+        self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
+        extracted = self.path("x")
+        subprocess.run(["cabextract", "-q", "-d", extracted, cab], check=True)
+        self.assertEqual(os.listdir(extracted), ["TirnHomeSetup.exe"])
+        with open(installer, "rb") as a, open(os.path.join(extracted, "TirnHomeSetup.exe"), "rb") as b:
+            while True:
+                x, y = a.read(1 << 20), b.read(1 << 20)
+                self.assertEqual(x, y)
+                if not x:
+                    break
+        shutil.rmtree(extracted)
+        return build_peak, unpack_peak
+
+    def test_round_trip_small(self):
+        for size in (0, 1, 40960, 300000):
+            with self.subTest(size=size):
+                self.assert_round_trip(size)
+
+    def test_round_trip_large_in_constant_memory(self):
+        small = self.assert_round_trip(1000 * 1000)
+        large = self.assert_round_trip(110 * 1000 * 1000)
+        # The tool streams: 110 times the payload, not 110 times the memory.
+        for step, before, after in zip(("build", "unpack"), small, large):
+            with self.subTest(step):
+                self.assertLess(after - before, 8 * 1024, (before, after))
+
+    def test_inspect_reports_trailer_and_cabinet(self):
+        installer = self.installer(5000)
+        setup = self.path("setup.exe")
+        self.build(installer, 4294967295, setup)
+        result = run("inspect", "--json", setup)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        report = json.loads(result.stdout)
+        launcher_size = os.path.getsize(LAUNCHER)
+        self.assertEqual(report["trailerOffset"], launcher_size)
+        self.assertEqual(report["definitionVersion"], 4294967295)
+        self.assertEqual(report["reserved"], 0)
+        self.assertTrue(report["complete"])
+        self.assertEqual(report["payloadSize"], os.path.getsize(setup) - launcher_size - 16)
+        self.assertEqual([f["name"] for f in report["files"]], ["TirnHomeSetup.exe"])
+        self.assertEqual(report["files"][0]["size"], 5000)
+        with open(setup, "rb") as f:
+            f.seek(launcher_size)
+            magic, version, size, reserved = struct.unpack("<4sIII", f.read(16))
+        self.assertEqual((magic, version, reserved), (b"TIRS", 4294967295, 0))
+
+        text = run("inspect", setup)
+        self.assertIn("package:            complete", text.stdout)
+
+    def test_repacking_replaces_the_package(self):
+        setup = self.path("setup.exe")
+        self.build(self.installer(300000), 1, setup)
+        repacked = self.path("repacked.exe")
+        self.build(self.installer(1000, "Other.exe"), 2, repacked, launcher=setup)
+        report = json.loads(run("inspect", "--json", repacked).stdout)
+        self.assertEqual(report["trailerOffset"], os.path.getsize(LAUNCHER))
+        self.assertEqual(report["definitionVersion"], 2)
+        self.assertEqual([f["name"] for f in report["files"]], ["Other.exe"])
+        self.assertEqual(os.path.getsize(repacked), os.path.getsize(LAUNCHER) + 16 + report["payloadSize"])
+
+    def test_ready_cabinet(self):
+        cab = self.path("one.cab")
+        installer = self.installer(2000)
+        subprocess.run(["gcab", "-c", "-z", "-n", cab, installer], check=True)
+        setup = self.path("setup.exe")
+        result = run("build", "--launcher", LAUNCHER, "--definition-version", "9", "--cab", cab,
+                     "-o", setup)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        out = self.path("out.cab")
+        self.assertEqual(run("unpack", setup, "-o", out).returncode, 0)
+        with open(cab, "rb") as a, open(out, "rb") as b:
+            self.assertEqual(a.read(), b.read())
+
+    def test_failures_have_distinct_codes_and_leave_nothing(self):
+        installer = self.installer(1000)
+        setup = self.path("setup.exe")
+        self.build(installer, 1, setup)
+        cut = self.path("cut.exe")
+        with open(setup, "rb") as f, open(cut, "wb") as g:
+            g.write(f.read()[:-10])
+        two = two_file_cabinet(self.dir)
+        out = self.path("out.exe")
+        cases = [
+            ("no command", [], 2),
+            ("unknown command", ["pack"], 2),
+            ("missing version", ["build", "--launcher", LAUNCHER, "--installer", installer, "-o", out], 2),
+            ("version too large", ["build", "--launcher", LAUNCHER, "--definition-version", "4294967296",
+                                   "--installer", installer, "-o", out], 2),
+            ("both inputs", ["build", "--launcher", LAUNCHER, "--definition-version", "1",
+                             "--installer", installer, "--cab", two, "-o", out], 2),
+            ("missing launcher", ["build", "--launcher", self.path("none.exe"), "--definition-version", "1",
+                                  "--installer", installer, "-o", out], 3),
+            ("missing installer", ["build", "--launcher", LAUNCHER, "--definition-version", "1",
+                                   "--installer", self.path("none.exe"), "-o", out], 3),
+            ("launcher not a PE", ["build", "--launcher", installer, "--definition-version", "1",
+                                   "--installer", installer, "-o", out], 4),
+            ("two-file cabinet", ["build", "--launcher", LAUNCHER, "--definition-version", "1",
+                                  "--cab", two, "-o", out], 5),
+            ("not a cabinet", ["build", "--launcher", LAUNCHER, "--definition-version", "1",
+                               "--cab", installer, "-o", out], 5),
+            ("output directory missing", ["build", "--launcher", LAUNCHER, "--definition-version", "1",
+                                          "--installer", installer, "-o", self.path("no/out.exe")], 6),
+            ("inspect bare launcher", ["inspect", LAUNCHER], 4),
+            ("inspect cut package", ["inspect", cut], 4),
+            ("unpack cut package", ["unpack", cut, "-o", out], 4),
+            ("unpack bare launcher", ["unpack", LAUNCHER, "-o", out], 4),
+        ]
+        for name, args, code in cases:
+            with self.subTest(name):
+                before = sorted(os.listdir(self.dir))
+                result = run(*args)
+                self.assertEqual(result.returncode, code, result.stderr)
+                self.assertTrue(result.stderr.startswith("tirn-pack: "), result.stderr)
+                self.assertEqual(sorted(os.listdir(self.dir)), before)
+        self.assertIn("cut", run("inspect", cut).stdout)
+        self.assertIn("declares 2 files", run("build", "--launcher", LAUNCHER, "--definition-version",
+                                              "1", "--cab", two, "-o", out).stderr)
+
+    def test_help_and_version(self):
+        self.assertIn("tirn-pack build", run("--help").stdout)
+        self.assertTrue(run("--version").stdout.startswith("tirn-pack "))
+
+    def test_the_launchers_own_reader_sees_the_version_written(self):
+        for version in (1, 1234, 0x7FFFFFFF):
+            with self.subTest(version=version):
+                setup = self.path("probe-setup.exe")
+                self.build(self.installer(70000), version, setup, launcher=PROBE)
+                result = subprocess.run([WINE_RUN, setup], capture_output=True, text=True)
+                self.assertEqual(result.stdout.strip(), str(version))
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0]], verbosity=2)

@@ -1,0 +1,116 @@
+#include "Files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace tirn::pack {
+
+namespace {
+std::string SystemMessage() { return std::strerror(errno); }
+}  // namespace
+
+File::~File() {
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+File::File(File&& other) noexcept : m_fd(other.m_fd), m_path(std::move(other.m_path)) {
+    other.m_fd = -1;
+}
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        if (m_fd >= 0) ::close(m_fd);
+        m_fd = other.m_fd;
+        m_path = std::move(other.m_path);
+        other.m_fd = -1;
+    }
+    return *this;
+}
+
+File File::OpenForReading(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw ToolError(kExitInput, path + ": cannot open: " + SystemMessage());
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        throw ToolError(kExitInput, path + ": not a regular file");
+    }
+    return File(fd, path);
+}
+
+uint64_t File::Size() const {
+    struct stat info;
+    if (::fstat(m_fd, &info) != 0) throw ToolError(kExitInput, m_path + ": " + SystemMessage());
+    return static_cast<uint64_t>(info.st_size);
+}
+
+size_t File::ReadAt(uint64_t offset, void* buffer, size_t length) const {
+    size_t done = 0;
+    while (done < length) {
+        ssize_t n = ::pread(m_fd, static_cast<char*>(buffer) + done, length - done,
+                            static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw ToolError(kExitInput, m_path + ": read failed: " + SystemMessage());
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+
+void File::Write(const void* data, size_t length) {
+    size_t done = 0;
+    while (done < length) {
+        ssize_t n = ::write(m_fd, static_cast<const char*>(data) + done, length - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) throw ToolError(kExitOutput, m_path + ": write failed: " + SystemMessage());
+        done += static_cast<size_t>(n);
+    }
+}
+
+void File::Close() {
+    if (m_fd >= 0 && ::close(m_fd) != 0) {
+        m_fd = -1;
+        throw ToolError(kExitOutput, m_path + ": " + SystemMessage());
+    }
+    m_fd = -1;
+}
+
+AtomicOutput::AtomicOutput(const std::string& path, unsigned mode)
+    : m_path(path), m_temporaryPath(path + ".tmp-" + std::to_string(::getpid())) {
+    int fd = ::open(m_temporaryPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    if (fd < 0) throw ToolError(kExitOutput, path + ": cannot create: " + SystemMessage());
+    m_file = File(fd, path);
+}
+
+AtomicOutput::~AtomicOutput() {
+    if (!m_committed) ::unlink(m_temporaryPath.c_str());
+}
+
+void AtomicOutput::Commit() {
+    if (::fsync(m_file.Descriptor()) != 0) {
+        throw ToolError(kExitOutput, m_path + ": " + SystemMessage());
+    }
+    m_file.Close();
+    if (::rename(m_temporaryPath.c_str(), m_path.c_str()) != 0) {
+        throw ToolError(kExitOutput, m_path + ": cannot rename into place: " + SystemMessage());
+    }
+    m_committed = true;
+}
+
+ScratchFile::ScratchFile() {
+    const char* dir = std::getenv("TMPDIR");
+    std::string pattern = std::string(dir && *dir ? dir : "/tmp") + "/tirn-pack-XXXXXX";
+    int fd = ::mkstemp(pattern.data());
+    if (fd < 0) throw ToolError(kExitOutput, "cannot create a scratch file: " + SystemMessage());
+    ::close(fd);
+    m_path = pattern;
+}
+
+ScratchFile::~ScratchFile() { ::unlink(m_path.c_str()); }
+
+}  // namespace tirn::pack

@@ -1,0 +1,195 @@
+#include "Packing.h"
+
+#include "Files.h"
+#include "PackageTrailer.h"
+#include "PayloadScrambling.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace tirn::pack {
+
+namespace {
+
+using tirn::format::kPayloadBlockSize;
+using tirn::format::kTrailerSize;
+using tirn::format::PackageTrailer;
+
+constexpr uint64_t kLargestSetup = 0xFFFFFFFFull;  // the launcher maps files below 4 GiB
+constexpr size_t kHeaderWindow = 1 << 20;          // headers and section table lie well within
+
+// Progress on stderr for large payloads, only when asked (a terminal).
+class Progress {
+public:
+    Progress(bool enabled, const char* what, uint64_t total)
+        : m_enabled(enabled && total >= (64u << 20)), m_what(what), m_total(total) {}
+    void Update(uint64_t done) {
+        if (!m_enabled) return;
+        int percent = static_cast<int>(done * 100 / m_total);
+        if (percent != m_last) std::fprintf(stderr, "\r%s: %3d%%", m_what, m_last = percent);
+    }
+    ~Progress() {
+        if (m_enabled) std::fprintf(stderr, "\n");
+    }
+
+private:
+    bool m_enabled;
+    const char* m_what;
+    uint64_t m_total;
+    int m_last = -1;
+};
+
+// The end of the section data, read from the headers only.
+uint64_t SectionDataEnd(const File& file, uint64_t fileSize) {
+    std::vector<uint8_t> headers(static_cast<size_t>(std::min<uint64_t>(fileSize, kHeaderWindow)));
+    headers.resize(file.ReadAt(0, headers.data(), headers.size()));
+    std::optional<uint64_t> end = tirn::format::FindPackageTrailer(headers);
+    if (!end) throw ToolError(kExitNoPackage, file.Path() + ": not a PE executable (bad headers)");
+    return *end;
+}
+
+// Copies length bytes from source at offset into out, scrambling or
+// descrambling each 40960-byte block on the way. One block of memory.
+template <typename Transform>
+void CopyBlocks(const File& source, uint64_t offset, uint64_t length, File& out,
+                Transform transform, Progress& progress) {
+    std::vector<uint8_t> block(kPayloadBlockSize);
+    for (uint64_t done = 0; done < length;) {
+        uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(kPayloadBlockSize, length - done));
+        if (source.ReadAt(offset + done, block.data(), n) != n) {
+            throw ToolError(kExitInput, source.Path() + ": shorter than expected");
+        }
+        transform(block.data(), n);
+        out.Write(block.data(), n);
+        done += n;
+        progress.Update(done);
+    }
+}
+
+void CopyPlain(const File& source, uint64_t length, File& out) {
+    Progress none(false, "", 1);
+    CopyBlocks(source, 0, length, out, [](uint8_t*, uint32_t) {}, none);
+}
+
+void RequireOneFile(const std::vector<CabinetEntry>& files, const std::string& name) {
+    if (files.size() != 1) {
+        throw ToolError(kExitCabinet, name + ": the cabinet declares " +
+                                          std::to_string(files.size()) +
+                                          " files; the launcher installs exactly one");
+    }
+}
+
+PackageTrailer RequireCompletePackage(const PackageReport& report) {
+    if (!report.present) throw ToolError(kExitNoPackage, report.setup + ": carries no package");
+    if (!report.complete) {
+        throw ToolError(kExitNoPackage, report.setup + ": the package is cut (" +
+                                            std::to_string(report.fileSize - report.trailerOffset -
+                                                           kTrailerSize) +
+                                            " of " + std::to_string(report.payloadSize) +
+                                            " payload bytes present)");
+    }
+    return PackageTrailer{tirn::format::kTrailerMagic, report.definitionVersion,
+                          report.payloadSize, report.reserved};
+}
+
+void DescrambleInto(const PackageReport& report, const File& setup, File& out, bool progress) {
+    Progress meter(progress, "unpacking", report.payloadSize);
+    CopyBlocks(setup, report.trailerOffset + kTrailerSize, report.payloadSize, out,
+               [](uint8_t* b, uint32_t n) { DescrambleBlock(b, n); }, meter);
+}
+
+}  // namespace
+
+void BuildSetup(const BuildRequest& request) {
+    File launcher = File::OpenForReading(request.launcher);
+    const uint64_t launcherSize = launcher.Size();
+    // A launcher that already carries a package is re-packed: everything after
+    // its section data is dropped, never stacked.
+    const uint64_t imageEnd = SectionDataEnd(launcher, launcherSize);
+    if (imageEnd == 0 || imageEnd > launcherSize) {
+        throw ToolError(kExitNoPackage, request.launcher + ": its sections end at " +
+                                            std::to_string(imageEnd) + ", past the file's " +
+                                            std::to_string(launcherSize) + " bytes");
+    }
+
+    ScratchFile madeCabinet;
+    std::string cabinetPath = request.cabinet;
+    if (!request.installer.empty()) {
+        MakeSingleFileCabinet(request.installer, madeCabinet.Path());
+        cabinetPath = madeCabinet.Path();
+    }
+    File cabinet = File::OpenForReading(cabinetPath);
+    const std::string cabinetName = request.installer.empty() ? request.cabinet : request.installer;
+    RequireOneFile(ListCabinet(cabinetPath), cabinetName);
+
+    const uint64_t payloadSize = cabinet.Size();
+    if (imageEnd + kTrailerSize + payloadSize > kLargestSetup) {
+        throw ToolError(kExitTooLarge, request.output + ": the setup would be " +
+                                           std::to_string(imageEnd + kTrailerSize + payloadSize) +
+                                           " bytes; it must stay below 4 GiB");
+    }
+
+    AtomicOutput output(request.output, 0755);
+    CopyPlain(launcher, imageEnd, output.Stream());
+    const auto trailer = tirn::format::EncodeTrailer(
+        PackageTrailer{tirn::format::kTrailerMagic, request.definitionVersion,
+                       static_cast<uint32_t>(payloadSize), 0});
+    output.Stream().Write(trailer.data(), trailer.size());
+    Progress meter(request.progress, "packing", payloadSize);
+    CopyBlocks(cabinet, 0, payloadSize, output.Stream(), &tirn::format::ScrambleBlock, meter);
+    output.Commit();
+}
+
+namespace {
+// The trailer and what it says, from the headers and 16 bytes only.
+PackageReport ReadPackageReport(const File& setup) {
+    PackageReport report;
+    report.setup = setup.Path();
+    report.fileSize = setup.Size();
+    report.trailerOffset = SectionDataEnd(setup, report.fileSize);
+
+    uint8_t bytes[kTrailerSize];
+    if (report.trailerOffset > report.fileSize ||
+        setup.ReadAt(report.trailerOffset, bytes, kTrailerSize) != kTrailerSize) {
+        return report;
+    }
+    std::optional<PackageTrailer> trailer = tirn::format::ReadPresentTrailer(bytes, 0);
+    if (!trailer) return report;
+    report.present = true;
+    report.definitionVersion = trailer->definitionVersion;
+    report.payloadSize = trailer->payloadSize;
+    report.reserved = trailer->reserved;
+    report.complete = tirn::format::IsPackageComplete(report.fileSize, report.trailerOffset, *trailer);
+    return report;
+}
+}  // namespace
+
+PackageReport InspectSetup(const std::string& setupPath) {
+    File setup = File::OpenForReading(setupPath);
+    PackageReport report = ReadPackageReport(setup);
+    if (!report.complete) return report;
+
+    ScratchFile cabinet;
+    {
+        AtomicOutput out(cabinet.Path(), 0600);
+        DescrambleInto(report, setup, out.Stream(), false);
+        out.Commit();
+    }
+    try {
+        report.files = ListCabinet(cabinet.Path());
+    } catch (const ToolError& error) {
+        report.cabinetError = error.what();
+    }
+    return report;
+}
+
+void UnpackSetup(const std::string& setupPath, const std::string& outputPath, bool progress) {
+    File setup = File::OpenForReading(setupPath);
+    PackageReport report = ReadPackageReport(setup);
+    RequireCompletePackage(report);
+    AtomicOutput out(outputPath, 0644);
+    DescrambleInto(report, setup, out.Stream(), progress);
+    out.Commit();
+}
+
+}  // namespace tirn::pack

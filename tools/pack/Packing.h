@@ -1,0 +1,39 @@
+// The three jobs of tirn-pack over setup executables: build, inspect, unpack.
+#pragma once
+
+#include "Cabinet.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tirn::pack {
+
+struct BuildRequest {
+    std::string launcher;
+    uint32_t definitionVersion = 0;
+    std::string installer;  // either this...
+    std::string cabinet;    // ...or a ready cabinet
+    std::string output;
+    bool progress = false;
+};
+
+struct PackageReport {
+    std::string setup;
+    uint64_t fileSize = 0;
+    uint64_t trailerOffset = 0;
+    bool present = false;
+    uint32_t definitionVersion = 0;
+    uint32_t payloadSize = 0;
+    uint32_t reserved = 0;
+    bool complete = false;
+    std::optional<std::vector<CabinetEntry>> files;  // when complete and readable
+    std::string cabinetError;
+};
+
+void BuildSetup(const BuildRequest& request);
+PackageReport InspectSetup(const std::string& setup);
+void UnpackSetup(const std::string& setup, const std::string& output, bool progress);
+
+}  // namespace tirn::pack
