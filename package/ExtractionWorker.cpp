@@ -2,8 +2,11 @@
 
 #include "../app/TirnHomeISSetupApp.h"
 #include "../ui/InitializingDlg.h"
+#include "PayloadStaging.h"
 #include "SelfImageView.h"
 #include "format/PackageTrailer.h"
+
+#include <shlwapi.h>
 
 int ExtractAndRunPackage(const wchar_t* setupArgs) {
     (void)setupArgs;
@@ -16,7 +19,17 @@ int ExtractAndRunPackage(const wchar_t* setupArgs) {
             tirn::format::ReadPresentTrailer(view.Bytes(), *trailerOffset);
         if (!trailer) return -1;
         if (!tirn::format::IsPackageComplete(view.Size(), *trailerOffset, *trailer)) return -1;
-        // Staging, extraction and the launch are not built yet: fail honestly.
+
+        wchar_t stagingDirectory[MAX_PATH];
+        if (GetStagingDirectory(stagingDirectory) == 0) return -1;
+        ::CreateDirectoryW(stagingDirectory, nullptr);  // may exist from an earlier run
+        if (!::PathIsDirectoryW(stagingDirectory)) return -1;
+        wchar_t stagingFile[MAX_PATH];
+        if (CombinePath(stagingDirectory, MAX_PATH, stagingFile, kStagingFileName) == 0) return -1;
+        const uint8_t* payload = view.Data() + *trailerOffset + tirn::format::kTrailerSize;
+        if (WritePayloadFile(payload, trailer->payloadSize, stagingFile) == 0) return -1;
+
+        // Extraction and the launch are not built yet: fail honestly.
         return -1;
     } catch (...) {
         return -1;

@@ -1,0 +1,429 @@
+// The real launcher, started as a user would start it, under Wine: what it
+// leaves in the registry and on disk, which programs it starts, and which
+// windows it shows.
+#include "Desktop.h"
+#include "app/ScopedRegKey.h"
+#include "package/format/PackageTrailer.h"
+#include "resources/resource.h"
+#include "tests/unit/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <optional>
+#include <thread>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace tirn::test;
+
+constexpr wchar_t kRecordKey[] = L"Software\\Tirn";
+constexpr wchar_t kMarkerCaption[] = L"Tirn Home 2018 Setup";
+const std::wstring kUpgradeText = L"\u0110ang n\u00e2ng c\u1ea5p. Vui l\u00f2ng \u0111\u1ee3i ";
+const std::wstring kSetupText =
+    L"\u0110ang kh\u1edfi t\u1ea1o m\u00f4i tr\u01b0\u1eddng. Vui l\u00f2ng \u0111\u1ee3i ";
+const std::wstring kConflictText =
+    L"M\u1ed9t phi\u00ean b\u1ea3n cao h\u01a1n c\u1ee7a Tirn \u0111\u00e3 \u0111\u01b0\u1ee3c "
+    L"c\u00e0i \u0111\u1eb7t tr\u00ean m\u00e1y t\u00ednh. \n"
+    L"N\u1ebfu b\u1ea1n th\u1ef1c s\u1ef1 mu\u1ed1n c\u00e0i \u0111\u1eb7t Tirn Home th\u00ec "
+    L"h\u00e3y g\u1ee1 b\u1ecf phi\u00ean b\u1ea3n \u0111\u00e3 c\u00e0i !";
+
+// A started launcher; the destructor makes sure no launcher outlives a test.
+class LauncherRun {
+public:
+    explicit LauncherRun(const std::wstring& setup) {
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        std::wstring commandLine = L"\"" + setup + L"\"";
+        if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                             nullptr, &startup, &m_process)) {
+            ::CloseHandle(m_process.hThread);
+        }
+    }
+    ~LauncherRun() {
+        if (m_process.hProcess == nullptr) return;
+        if (::WaitForSingleObject(m_process.hProcess, 0) == WAIT_TIMEOUT) {
+            ::TerminateProcess(m_process.hProcess, 0xDEAD);
+        }
+        ::CloseHandle(m_process.hProcess);
+    }
+    bool Started() const { return m_process.hProcess != nullptr; }
+    DWORD Pid() const { return m_process.dwProcessId; }
+    // The exit code once the process has ended by itself, or nothing.
+    std::optional<DWORD> WaitForEnd(DWORD timeoutMs = 30000) const {
+        if (::WaitForSingleObject(m_process.hProcess, timeoutMs) != WAIT_OBJECT_0) return {};
+        DWORD code = 0;
+        ::GetExitCodeProcess(m_process.hProcess, &code);
+        return code;
+    }
+    std::vector<TopWindow> Windows() const {
+        std::vector<TopWindow> mine;
+        for (TopWindow& w : ListTopWindows()) {
+            if (w.processId == Pid()) mine.push_back(std::move(w));
+        }
+        return mine;
+    }
+
+private:
+    PROCESS_INFORMATION m_process{};
+};
+
+class LauncherE2E : public ::testing::Test {
+protected:
+    void SetUp() override { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey); }
+    void TearDown() override { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey); }
+
+    // The built launcher, copied, with a package of the given version and a
+    // payload of the given size appended (no package: nothing appended).
+    std::wstring MakeSetup(std::optional<uint32_t> version, uint32_t payloadSize = 4096,
+                           const std::wstring& name = L"TirnHomeISSetup.exe") {
+        std::vector<uint8_t> image = ReadWholeFile(ExecutableDirectory() + L"TirnHomeISSetup.exe");
+        if (version) {
+            auto trailer = tirn::format::EncodeTrailer({tirn::format::kTrailerMagic, *version,
+                                                        payloadSize, 0});
+            image.insert(image.end(), trailer.begin(), trailer.end());
+            image.resize(image.size() + payloadSize, 0x3C);
+        }
+        std::wstring path = m_dir / name;
+        WriteWholeFile(path, image);
+        return path;
+    }
+
+    // An installation directory with the given files (a trailing '\' makes a
+    // directory), recorded in szTirnDir, and the installed version if any.
+    std::wstring Install(const std::vector<std::wstring>& entries,
+                         std::optional<uint32_t> installedVersion) {
+        std::wstring dir = m_dir / L"Tirn Home";
+        ::CreateDirectoryW(dir.c_str(), nullptr);
+        for (const std::wstring& entry : entries) {
+            if (!entry.empty() && entry.back() == L'\\') {
+                ::CreateDirectoryW((dir + L"\\" + entry).c_str(), nullptr);
+            } else {
+                ::CopyFileW((ExecutableDirectory() + L"StandInProgram.exe").c_str(),
+                            (dir + L"\\" + entry).c_str(), FALSE);
+            }
+        }
+        SetRecordValue(L"szTirnDir", REG_SZ, dir.c_str(), static_cast<DWORD>((dir.size() + 1) * 2));
+        if (installedVersion) {
+            SetRecordValue(L"DefinitionVersion", REG_DWORD, &*installedVersion, 4);
+        }
+        return dir;
+    }
+
+    static void SetRecordValue(const wchar_t* name, DWORD type, const void* data, DWORD size) {
+        ScopedRegKey key;
+        ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRecordKey, 0, nullptr, 0, KEY_SET_VALUE,
+                                    nullptr, key.Receive(), nullptr),
+                  ERROR_SUCCESS);
+        ::RegSetValueExW(key.Get(), name, 0, type, static_cast<const BYTE*>(data), size);
+    }
+    static bool RecordKeyExists() {
+        ScopedRegKey key;
+        return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRecordKey, 0, KEY_READ, key.Receive()) ==
+               ERROR_SUCCESS;
+    }
+    static std::optional<uint32_t> RecordedVersion() {
+        DWORD value = 0, size = 4, type = 0;
+        if (::RegGetValueW(HKEY_LOCAL_MACHINE, kRecordKey, L"DefinitionVersion", RRF_RT_ANY, &type,
+                           &value, &size) != ERROR_SUCCESS || type != REG_DWORD) {
+            return {};
+        }
+        return value;
+    }
+    // Lines recorded by the stand-in program at path, if it was started.
+    static std::vector<std::string> StartedLines(const std::wstring& program, DWORD waitMs) {
+        const std::wstring log = program + L".started";
+        for (DWORD waited = 0; waited < waitMs; waited += 20) {
+            if (::GetFileAttributesW(log.c_str()) != INVALID_FILE_ATTRIBUTES) break;
+            ::Sleep(20);
+        }
+        if (::GetFileAttributesW(log.c_str()) == INVALID_FILE_ATTRIBUTES) return {};
+        ::Sleep(50);  // let the writer finish
+        std::vector<uint8_t> bytes = ReadWholeFile(log);
+        std::vector<std::string> lines;
+        std::string line;
+        for (uint8_t b : bytes) {
+            if (b == '\n') {
+                lines.push_back(line);
+                line.clear();
+            } else {
+                line += static_cast<char>(b);
+            }
+        }
+        return lines;
+    }
+    static std::string Utf8(const std::wstring& text) {
+        int n = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+        std::string out(n - 1, '\0');
+        ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), n, nullptr, nullptr);
+        return out;
+    }
+
+    ScratchDirectory m_dir;
+};
+
+// A dialog window of this (another) process, with the given caption.
+class ForeignWindow {
+public:
+    ForeignWindow(const wchar_t* className, const wchar_t* caption, bool visible) {
+        if (className == nullptr) {
+            struct alignas(4) {
+                DLGTEMPLATE header;
+                WORD menu, windowClass, title;
+            } dialog{};
+            dialog.header.style = WS_POPUP | WS_CAPTION | (visible ? WS_VISIBLE : 0);
+            dialog.header.cx = 100;
+            dialog.header.cy = 30;
+            m_window = ::CreateDialogIndirectParamW(::GetModuleHandleW(nullptr), &dialog.header,
+                                                    nullptr, &NoDialogProc, 0);
+        } else {
+            WNDCLASSW windowClass{};
+            windowClass.lpfnWndProc = &::DefWindowProcW;
+            windowClass.hInstance = ::GetModuleHandleW(nullptr);
+            windowClass.lpszClassName = className;
+            ::RegisterClassW(&windowClass);
+            m_window = ::CreateWindowExW(0, className, L"", WS_POPUP | (visible ? WS_VISIBLE : 0),
+                                         0, 0, 100, 30, nullptr, nullptr, windowClass.hInstance,
+                                         nullptr);
+        }
+        ::SetWindowTextW(m_window, caption);
+    }
+    ~ForeignWindow() { ::DestroyWindow(m_window); }
+    HWND Handle() const { return m_window; }
+
+private:
+    static INT_PTR CALLBACK NoDialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+    HWND m_window;
+};
+
+TEST_F(LauncherE2E, AnotherLaunchersMarkerMakesItQuitBeforeTouchingTheRecord) {
+    struct Case {
+        const char* name;
+        const wchar_t* className;  // null: a dialog (#32770)
+        const wchar_t* caption;
+        bool visible;
+        bool quits;
+    };
+    const Case cases[] = {
+        {"hidden marker", nullptr, kMarkerCaption, false, true},
+        {"visible marker", nullptr, kMarkerCaption, true, true},
+        {"another class", L"TirnNotADialog", kMarkerCaption, false, false},
+        {"caption in another case", nullptr, L"tirn home 2018 setup", false, false},
+        {"caption with a trailing space", nullptr, L"Tirn Home 2018 Setup ", false, false},
+    };
+    const std::wstring setup = MakeSetup(std::nullopt);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey);
+        ForeignWindow other(c.className, c.caption, c.visible);
+        ASSERT_NE(other.Handle(), nullptr);
+        LauncherRun run(setup);
+        ASSERT_TRUE(run.Started());
+        bool showedSomething = false;
+        std::optional<DWORD> ended;
+        while (!(ended = run.WaitForEnd(5))) {
+            for (const TopWindow& w : run.Windows()) showedSomething |= w.visible;
+        }
+        EXPECT_EQ(*ended, 0u);
+        EXPECT_EQ(RecordKeyExists(), !c.quits);
+        if (c.quits) {
+            EXPECT_FALSE(showedSomething);
+        }
+    }
+}
+
+TEST_F(LauncherE2E, ConflictingProductIsRefusedWithTheVietnameseMessage) {
+    const std::vector<std::vector<std::wstring>> installs = {
+        {L"Tir.exe"}, {L"Tirn.exe"}, {L"Tir.exe", L"Tirn.exe", L"TirnHome.exe"}, {L"Tir.exe\\"},
+        {L"Tirn.exe\\", L"TirnHome.exe"}};
+    const std::wstring setup = MakeSetup(9);
+    for (const auto& entries : installs) {
+        SCOPED_TRACE(Utf8(entries[0]));
+        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey);
+        const std::wstring dir = Install(entries, 1);
+        LauncherRun run(setup);
+        std::vector<TopWindow> boxes = WaitForWindows(
+            [&](const TopWindow& w) {
+                return w.processId == run.Pid() && w.visible && w.caption == L"Tirn Home";
+            },
+            15000);
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].className, L"#32770");
+        bool textFound = false;
+        for (const auto& control : boxes[0].controls) textFound |= control.second == kConflictText;
+        EXPECT_TRUE(textFound) << Utf8(boxes[0].Describe());
+        // Nothing else happens while the box is up, nor after.
+        EXPECT_EQ(RecordedVersion(), 1u);
+        ::PostMessageW(boxes[0].handle, WM_COMMAND, IDOK, 0);
+        std::optional<DWORD> ended = run.WaitForEnd();
+        ASSERT_TRUE(ended);
+        EXPECT_EQ(*ended, 0u);
+        EXPECT_EQ(RecordedVersion(), 1u);
+        EXPECT_TRUE(StartedLines(dir + L"\\TirnHome.exe", 0).empty());
+        EXPECT_TRUE(StartedLines(dir + L"\\Tir.exe", 0).empty());
+        RemoveTree(dir);
+    }
+}
+
+TEST_F(LauncherE2E, InstalledProductNotOlderIsStartedInItsDirectory) {
+    struct Case {
+        const char* name;
+        std::optional<uint32_t> installed;  // none: an unreadable value (a string)
+        std::optional<uint32_t> package;    // none: no package appended
+    };
+    const Case cases[] = {
+        {"equal versions", 5, 5},
+        {"installed 2^31 against package 1", 0x80000000u, 1},
+        {"installed the largest version", 0xFFFFFFFFu, 0xFFFFFFFFu},
+        {"unreadable installed version against no package", std::nullopt, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey);
+        const std::wstring setup = MakeSetup(c.package);
+        const std::wstring dir = Install({L"TirnHome.exe"}, c.installed);
+        if (!c.installed) SetRecordValue(L"DefinitionVersion", REG_SZ, L"5", 4);
+        LauncherRun run(setup);
+        std::optional<DWORD> ended = run.WaitForEnd();
+        ASSERT_TRUE(ended);
+        EXPECT_EQ(*ended, 0u);
+        std::vector<std::string> lines = StartedLines(dir + L"\\TirnHome.exe", 10000);
+        ASSERT_EQ(lines.size(), 2u);
+        EXPECT_NE(lines[0].find(Utf8(dir + L"\\TirnHome.exe")), std::string::npos) << lines[0];
+        EXPECT_EQ(lines[1], Utf8(dir));
+        EXPECT_EQ(RecordedVersion(), c.installed);  // not written
+        RemoveTree(dir);
+    }
+}
+
+struct ProgressObservation {
+    std::optional<TopWindow> window;     // as first seen
+    std::vector<std::wstring> texts;     // distinct texts, in order
+    std::vector<DWORD> changedAt;        // ms since first seen
+    bool topmost = false;
+    bool markerPresent = false;
+};
+
+// Watches the launcher's progress window until the launcher ends.
+ProgressObservation ObserveProgress(const LauncherRun& run,
+                                    const std::function<void(const TopWindow&)>& whileShown = {}) {
+    ProgressObservation seen;
+    DWORD firstSeen = 0;
+    while (!run.WaitForEnd(0)) {
+        for (const TopWindow& w : run.Windows()) {
+            if (w.className == L"#32770" && w.caption == kMarkerCaption && !w.visible) {
+                seen.markerPresent = true;
+            }
+            if (!w.visible || w.controls.empty()) continue;
+            if (!seen.window) {
+                seen.window = w;
+                firstSeen = ::GetTickCount();
+                if (whileShown) whileShown(w);
+            }
+            seen.topmost |= (w.exStyle & WS_EX_TOPMOST) != 0;
+            std::wstring text = w.ControlText(IDC_MESSAGE);
+            if (seen.texts.empty() || seen.texts.back() != text) {
+                seen.texts.push_back(text);
+                seen.changedAt.push_back(::GetTickCount() - firstSeen);
+            }
+        }
+        ::Sleep(5);
+    }
+    return seen;
+}
+
+void ExpectCentredTopmostUncaptioned(const ProgressObservation& seen) {
+    ASSERT_TRUE(seen.window);
+    const TopWindow& w = *seen.window;
+    RECT work = PrimaryWorkArea();
+    EXPECT_NEAR((w.rect.left + w.rect.right) / 2, (work.left + work.right) / 2, 1);
+    EXPECT_NEAR((w.rect.top + w.rect.bottom) / 2, (work.top + work.bottom) / 2, 1);
+    EXPECT_EQ(w.className, L"#32770");
+    EXPECT_NE(w.style & WS_CAPTION, static_cast<LONG>(WS_CAPTION));
+    EXPECT_TRUE(w.caption.empty());
+    EXPECT_TRUE(seen.topmost);
+    EXPECT_TRUE(seen.markerPresent);
+}
+
+// A payload large enough for the road to take over a second under Wine.
+constexpr uint32_t kSlowPayload = 300u * 1000 * 1000;
+
+TEST_F(LauncherE2E, FreshInstallationShowsTheSetUpTextWithDotsAndBlocksASecondLauncher) {
+    const std::wstring setup = MakeSetup(3, 2 * kSlowPayload);
+    const std::wstring bare = MakeSetup(std::nullopt, 0, L"Second.exe");
+    std::atomic<bool> secondQuit{false}, secondShowedSomething{false};
+    std::thread secondLauncher;
+    LauncherRun run(setup);
+    ProgressObservation seen = ObserveProgress(run, [&](const TopWindow&) {
+        secondLauncher = std::thread([&] {
+            LauncherRun second(bare);
+            std::optional<DWORD> ended;
+            while (!(ended = second.WaitForEnd(5))) {
+                for (const TopWindow& w : second.Windows()) {
+                    if (w.visible) secondShowedSomething = true;
+                }
+            }
+            secondQuit = true;
+        });
+    });
+    secondLauncher.join();
+    ASSERT_TRUE(run.WaitForEnd());
+    ExpectCentredTopmostUncaptioned(seen);
+    ASSERT_GE(seen.texts.size(), 2u);
+    EXPECT_EQ(seen.texts[0], kSetupText);
+    EXPECT_EQ(seen.texts[1], kSetupText + L".");
+    if (seen.texts.size() >= 3) {
+        EXPECT_EQ(seen.texts[2], kSetupText + L"..");
+    }
+    EXPECT_GT(seen.changedAt[1], 300u);
+    EXPECT_TRUE(secondQuit);
+    EXPECT_FALSE(secondShowedSomething);
+    EXPECT_TRUE(RecordKeyExists());
+}
+
+TEST_F(LauncherE2E, OlderInstalledVersionUpgradesWithTheUpgradeText) {
+    const std::wstring setup = MakeSetup(2, 64u * 1000 * 1000);
+    Install({L"TirnHome.exe"}, 1);
+    LauncherRun run(setup);
+    ProgressObservation seen = ObserveProgress(run);
+    ASSERT_TRUE(run.WaitForEnd());
+    ExpectCentredTopmostUncaptioned(seen);
+    ASSERT_FALSE(seen.texts.empty());
+    EXPECT_EQ(seen.texts[0], kUpgradeText);
+}
+
+// The road ends at once without a package: the window must still close.
+TEST_F(LauncherE2E, NoPackageRoadClosesTheWindowAndEnds) {
+    LauncherRun run(MakeSetup(std::nullopt));
+    std::optional<DWORD> ended = run.WaitForEnd(15000);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(*ended, 0u);
+    EXPECT_EQ(RecordedVersion(), std::nullopt);
+}
+
+TEST_F(LauncherE2E, UserDismissingTheProgressWindowEndsTheProcessCleanly) {
+    struct Case {
+        const char* name;
+        UINT message;
+        WPARAM wParam;
+    };
+    const Case cases[] = {{"Enter", WM_KEYDOWN, VK_RETURN},
+                          {"Escape", WM_KEYDOWN, VK_ESCAPE},
+                          {"Alt+F4", WM_SYSCOMMAND, SC_CLOSE}};
+    const std::wstring setup = MakeSetup(3, kSlowPayload);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LauncherRun run(setup);
+        ProgressObservation seen = ObserveProgress(run, [&](const TopWindow& w) {
+            ::PostMessageW(w.handle, c.message, c.wParam, 0);
+        });
+        std::optional<DWORD> ended = run.WaitForEnd();
+        ASSERT_TRUE(ended);
+        EXPECT_EQ(*ended, 0u);  // a fault would end it with an exception code
+        EXPECT_TRUE(seen.window.has_value());
+    }
+}
+
+}  // namespace

@@ -1,0 +1,53 @@
+// Command-line window probe for scripts (the demo):
+//   WindowProbe list
+//   WindowProbe wait-progress TIMEOUT_MS      a visible window with control 1000
+//   WindowProbe close-message-box CAPTION TIMEOUT_MS
+// Prints the windows it finds, one line each, in UTF-8. Exit code 0 when
+// found, 1 on time-out, 2 on bad usage.
+#include "Desktop.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+void Print(const std::wstring& line) {
+    int n = ::WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string text(n, '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, text.data(), n, nullptr, nullptr);
+    std::printf("%s\n", text.c_str());
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    using namespace tirn::test;
+    if (argc >= 2 && std::wstring(argv[1]) == L"list") {
+        for (const TopWindow& w : ListTopWindows()) Print(w.Describe());
+        return 0;
+    }
+    if (argc == 3 && std::wstring(argv[1]) == L"wait-progress") {
+        auto found = WaitForWindows(
+            [](const TopWindow& w) { return w.visible && !w.ControlText(1000).empty(); },
+            static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)));
+        for (const TopWindow& w : found) Print(w.Describe());
+        return found.empty() ? 1 : 0;
+    }
+    if (argc == 4 && std::wstring(argv[1]) == L"close-message-box") {
+        const std::wstring caption = argv[2];
+        auto found = WaitForWindows(
+            [&](const TopWindow& w) {
+                return w.visible && w.className == L"#32770" && w.caption == caption;
+            },
+            static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10)));
+        for (const TopWindow& w : found) {
+            Print(w.Describe());
+            ::PostMessageW(w.handle, WM_COMMAND, IDOK, 0);
+        }
+        return found.empty() ? 1 : 0;
+    }
+    std::fprintf(stderr, "usage: WindowProbe list | wait-progress MS | close-message-box CAPTION MS\n");
+    return 2;
+}
