@@ -1,6 +1,7 @@
 // Command-line window probe for scripts (the demo):
 //   WindowProbe list
 //   WindowProbe wait-progress TIMEOUT_MS      a visible window with control 1000
+//   WindowProbe wait-caption CAPTION TIMEOUT_MS    a visible dialog so captioned
 //   WindowProbe close-message-box CAPTION TIMEOUT_MS
 // Prints the windows it finds, one line each, in UTF-8. Exit code 0 when
 // found, 1 on time-out, 2 on bad usage.
@@ -35,7 +36,8 @@ int wmain(int argc, wchar_t** argv) {
         for (const TopWindow& w : found) Print(w.Describe());
         return found.empty() ? 1 : 0;
     }
-    if (argc == 4 && std::wstring(argv[1]) == L"close-message-box") {
+    const bool close = argc == 4 && std::wstring(argv[1]) == L"close-message-box";
+    if (close || (argc == 4 && std::wstring(argv[1]) == L"wait-caption")) {
         const std::wstring caption = argv[2];
         auto found = WaitForWindows(
             [&](const TopWindow& w) {
@@ -44,10 +46,11 @@ int wmain(int argc, wchar_t** argv) {
             static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10)));
         for (const TopWindow& w : found) {
             Print(w.Describe());
-            ::PostMessageW(w.handle, WM_COMMAND, IDOK, 0);
+            if (close) ::PostMessageW(w.handle, WM_COMMAND, IDOK, 0);
         }
         return found.empty() ? 1 : 0;
     }
-    std::fprintf(stderr, "usage: WindowProbe list | wait-progress MS | close-message-box CAPTION MS\n");
+    std::fprintf(stderr, "usage: WindowProbe list | wait-progress MS | wait-caption CAPTION MS | "
+                 "close-message-box CAPTION MS\n");
     return 2;
 }
