@@ -3,6 +3,21 @@
 // AfxWinMain. Returning ends the process.
 #include "CWinApp.h"
 
+namespace {
+// Libraries loaded later by name come from the system directory only, never
+// from the directory the program was started from (a downloads folder where
+// anyone may have left a DLL of a system name). Looked up at run time: an
+// old system without the call keeps its default order.
+void RestrictLibrarySearchToSystem() {
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+    auto set = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void (*)()>(
+        ::GetProcAddress(kernel, "SetDefaultDllDirectories")));
+    if (set != nullptr) set(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+}  // namespace
+
 extern "C" int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
+    RestrictLibrarySearchToSystem();
     return AfxWinMain(instance);
 }

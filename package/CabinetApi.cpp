@@ -1,0 +1,169 @@
+#include "CabinetApi.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <new>
+
+namespace {
+constexpr size_t kSlack = 10;
+
+bool IsNoFile(INT_PTR handle) { return handle == 0 || handle == -1; }
+HANDLE AsHandle(INT_PTR handle) { return reinterpret_cast<HANDLE>(handle); }
+
+// GetProcAddress answers with a generic function pointer; the cast through
+// void (*)() says that the real type is known to us.
+template <typename Function>
+Function EntryPoint(HMODULE module, const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
+}
+
+void LookUpEntryPoints(CabinetApi& api) {
+    if (api.hModule == nullptr) return;
+    api.pfnFDICreate = EntryPoint<PfnFDICreate>(api.hModule, "FDICreate");
+    api.pfnFDICopy = EntryPoint<PfnFDICopy>(api.hModule, "FDICopy");
+    api.pfnFDIIsCabinet = EntryPoint<PfnFDIIsCabinet>(api.hModule, "FDIIsCabinet");
+    api.pfnFDIDestroy = EntryPoint<PfnFDIDestroy>(api.hModule, "FDIDestroy");
+    if (api.pfnFDICreate && api.pfnFDICopy && api.pfnFDIIsCabinet && api.pfnFDIDestroy) {
+        api.bReady = 1;
+    } else {
+        ::FreeLibrary(api.hModule);
+        api.hModule = nullptr;
+    }
+}
+}  // namespace
+
+void BindCabinetApi(CabinetApi& api) {
+    api = CabinetApi{};
+    api.hModule = ::LoadLibraryExW(L"Cabinet.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (api.hModule == nullptr && ::GetLastError() == ERROR_INVALID_PARAMETER) {
+        // A system without the search flags: name the system copy in full.
+        wchar_t path[MAX_PATH];
+        UINT n = ::GetSystemDirectoryW(path, MAX_PATH - 13);
+        if (n > 0 && n < MAX_PATH - 13) {
+            std::wcscpy(path + n, L"\\Cabinet.dll");
+            api.hModule = ::LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+        }
+    }
+    LookUpEntryPoints(api);
+}
+
+void BindCabinetApiFrom(CabinetApi& api, const wchar_t* libraryPath) {
+    api = CabinetApi{};
+    api.hModule = ::LoadLibraryExW(libraryPath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    LookUpEntryPoints(api);
+}
+
+void UnbindCabinetApi(CabinetApi& api) {
+    if (api.hModule != nullptr) ::FreeLibrary(api.hModule);
+    api.hModule = nullptr;
+    api.bReady = 0;
+}
+
+wchar_t* Utf8ToWide(const char* text) {
+    if (text == nullptr) return nullptr;
+    int n = ::MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+    if (n <= 0) return nullptr;
+    auto* out = new (std::nothrow) wchar_t[static_cast<size_t>(n) + kSlack];
+    if (out == nullptr) return nullptr;
+    if (::MultiByteToWideChar(CP_UTF8, 0, text, -1, out, n + 1) != n) {
+        delete[] out;
+        return nullptr;
+    }
+    return out;
+}
+
+char* WideToUtf8(const wchar_t* text) {
+    if (text == nullptr) return nullptr;
+    int n = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return nullptr;
+    auto* out = new (std::nothrow) char[static_cast<size_t>(n) + kSlack];
+    if (out == nullptr) return nullptr;
+    if (::WideCharToMultiByte(CP_UTF8, 0, text, -1, out, n + 1, nullptr, nullptr) != n) {
+        delete[] out;
+        return nullptr;
+    }
+    return out;
+}
+
+CString JoinUtf8Path(const char* directory, const char* name) {
+    if (directory == nullptr || name == nullptr) return CString();
+    const size_t directoryLength = std::strlen(directory);
+    const size_t nameLength = std::strlen(name);
+    auto* joined = new (std::nothrow) char[directoryLength + nameLength + 5 + kSlack];
+    if (joined == nullptr) return CString();
+    std::memcpy(joined, directory, directoryLength);
+    size_t at = directoryLength;
+    if (at == 0 || joined[at - 1] != '\\') joined[at++] = '\\';
+    std::memcpy(joined + at, name, nameLength + 1);
+    wchar_t* wide = Utf8ToWide(joined);
+    delete[] joined;
+    if (wide == nullptr) return CString();
+    CString path(wide);
+    delete[] wide;
+    return path;
+}
+
+CreateFileArguments MapOpenFlags(int openFlags, int permissionMode) {
+    const bool create = (openFlags & 0x0100) != 0;    // _O_CREAT
+    const bool truncate = (openFlags & 0x0200) != 0;  // _O_TRUNC
+    const bool exclusive = (openFlags & 0x0400) != 0; // _O_EXCL
+    CreateFileArguments args;
+    args.access = (openFlags & 0x0002) ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;  // _O_RDWR
+    if (create) {
+        args.disposition = exclusive ? CREATE_NEW : truncate ? CREATE_ALWAYS : CREATE_NEW;
+    } else {
+        args.disposition = truncate ? TRUNCATE_EXISTING : OPEN_EXISTING;
+    }
+    args.attributes =
+        create && permissionMode == 0x0100 ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
+    return args;
+}
+
+FNALLOC(FdiAlloc) { return cb == 0 ? nullptr : std::malloc(cb); }
+
+FNFREE(FdiFree) {
+    if (pv != nullptr) std::free(pv);
+}
+
+FNOPEN(FdiOpen) {
+    wchar_t* path = Utf8ToWide(pszFile);
+    if (path == nullptr) return -1;
+    CreateFileArguments args = MapOpenFlags(oflag, pmode);
+    HANDLE file = ::CreateFileW(path, args.access, FILE_SHARE_READ, nullptr, args.disposition,
+                                args.attributes, nullptr);
+    delete[] path;
+    return file == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<INT_PTR>(file);
+}
+
+FNREAD(FdiRead) {
+    if (IsNoFile(hf)) return static_cast<UINT>(-1);
+    DWORD read = 0;
+    if (!::ReadFile(AsHandle(hf), pv, cb, &read, nullptr)) return 0;
+    return read;
+}
+
+FNWRITE(FdiWrite) {
+    if (IsNoFile(hf)) return static_cast<UINT>(-1);
+    DWORD written = 0;
+    if (!::WriteFile(AsHandle(hf), pv, cb, &written, nullptr)) return 0;
+    return written;
+}
+
+FNCLOSE(FdiClose) {
+    if (IsNoFile(hf)) return -1;
+    return ::CloseHandle(AsHandle(hf)) ? 0 : -1;
+}
+
+FNSEEK(FdiSeek) {
+    if (IsNoFile(hf)) return -1;
+    DWORD method;
+    switch (seektype) {
+        case 0: method = FILE_BEGIN; break;
+        case 1: method = FILE_CURRENT; break;
+        case 2: method = FILE_END; break;
+        default: return -1;
+    }
+    DWORD position = ::SetFilePointer(AsHandle(hf), dist, nullptr, method);
+    return position == INVALID_SET_FILE_POINTER ? -1 : static_cast<__LONG32>(position);
+}

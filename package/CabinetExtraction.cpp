@@ -1,0 +1,174 @@
+#include "CabinetExtraction.h"
+
+#include <shlwapi.h>
+
+#include <cstring>
+#include <cwchar>
+#include <new>
+
+namespace {
+constexpr size_t kSlack = 10;
+constexpr size_t kNarrowPathBuffer = 260;
+
+// Releases what ExtractCabinetFiles acquired, on every path.
+struct FdiContext {
+    CabinetApi& api;
+    HFDI handle;
+    ~FdiContext() {
+        if (handle != nullptr) api.pfnFDIDestroy(handle);
+    }
+};
+
+INT_PTR CopyFileNotification(CabinetCopyContext& context, const char* storedName) {
+    // Whatever the cabinet says, nothing is written outside the destination.
+    if (!IsSafeStoredName(storedName)) return -1;
+    CString path = JoinUtf8Path(context.destinationDirUtf8, storedName);
+    if (path.IsEmpty()) return -1;
+
+    if (context.recorded < context.capacity) {
+        const size_t length = static_cast<size_t>(path.GetLength());
+        auto* copy = new (std::nothrow) wchar_t[length + kSlack];
+        if (copy != nullptr) {
+            std::wmemcpy(copy, path.GetString(), length + 1);
+            context.items[context.recorded++] = copy;
+        }
+    }
+    HANDLE file = ::CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return file == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<INT_PTR>(file);
+}
+
+INT_PTR CloseFileNotification(const FDINOTIFICATION& notification) {
+    FILETIME written;
+    const bool converted = ::DosDateTimeToFileTime(notification.date, notification.time, &written);
+    if (converted && notification.hf != 0 && notification.hf != -1) {
+        ::SetFileTime(reinterpret_cast<HANDLE>(notification.hf), nullptr, nullptr, &written);
+    }
+    FdiClose(notification.hf);
+    return 1;
+}
+}  // namespace
+
+bool IsSafeStoredName(const char* name) {
+    if (name == nullptr || name[0] == '\0') return false;
+    if (name[0] == '\\' || name[0] == '/') return false;  // rooted, UNC, device paths
+    if (std::strchr(name, ':') != nullptr) return false;   // drive letter or stream
+    const char* component = name;
+    for (const char* p = name;; ++p) {
+        if (*p == '\\' || *p == '/' || *p == '\0') {
+            if (p - component == 2 && component[0] == '.' && component[1] == '.') return false;
+            if (*p == '\0') return true;
+            component = p + 1;
+        }
+    }
+}
+
+FNFDINOTIFY(FdiNotify) {
+    if (pfdin == nullptr || pfdin->pv == nullptr) return 0;
+    auto& context = *static_cast<CabinetCopyContext*>(pfdin->pv);
+    if (context.destinationDirUtf8 == nullptr) return -1;
+    switch (fdint) {
+        case fdintCABINET_INFO: return 0;
+        case fdintPARTIAL_FILE: return -1;  // continued from another cabinet
+        case fdintCOPY_FILE: return CopyFileNotification(context, pfdin->psz1);
+        case fdintCLOSE_FILE_INFO: return CloseFileNotification(*pfdin);
+        case fdintNEXT_CABINET: return -1;  // continues into another cabinet
+        default: return 0;
+    }
+}
+
+int CopyCabinetFiles(CabinetApi& api, HFDI context, const wchar_t* cabinetPath,
+                     const wchar_t* destinationDirectory, ExtractedFileList& list) {
+    char* cabinetUtf8 = WideToUtf8(cabinetPath);
+    if (cabinetUtf8 == nullptr) return EXTRACT_OUT_OF_MEMORY;
+    char* destinationUtf8 = WideToUtf8(destinationDirectory);
+    if (destinationUtf8 == nullptr) {
+        delete[] cabinetUtf8;
+        return EXTRACT_OUT_OF_MEMORY;
+    }
+    CabinetCopyContext copy{&api, destinationUtf8, list.items, list.count, 0};
+
+    BOOL copied = FALSE;
+    char directory[kNarrowPathBuffer];
+    std::strncpy(directory, cabinetUtf8, kNarrowPathBuffer - 1);
+    directory[kNarrowPathBuffer - 1] = '\0';
+    if (::PathRemoveFileSpecA(directory)) {
+        size_t length = std::strlen(directory);
+        if ((length == 0 || directory[length - 1] != '\\') && length + 1 < kNarrowPathBuffer) {
+            directory[length++] = '\\';
+            directory[length] = '\0';
+        }
+        char* name = ::PathFindFileNameA(cabinetUtf8);
+        if (name != nullptr) {
+            copied = api.pfnFDICopy(context, name, directory, 0, &FdiNotify, nullptr, &copy);
+        }
+    }
+    delete[] cabinetUtf8;
+    delete[] destinationUtf8;
+    return copied ? EXTRACT_OK : EXTRACT_FDI_FAILED;
+}
+
+void ReleaseExtractedFileList(ExtractedFileList& list) {
+    if (list.items == nullptr || list.count == 0) return;
+    for (uint32_t i = 0; i < list.count; ++i) {
+        delete[] list.items[i];
+        list.items[i] = nullptr;
+    }
+    delete[] list.items;
+    list.items = nullptr;
+    list.count = 0;
+}
+
+CabinetExtractResult ExtractCabinetFiles(CabinetApi& api, const wchar_t* cabinetPath,
+                                         const wchar_t* destinationDirectory,
+                                         ExtractedFileList& list) {
+    list = ExtractedFileList{};
+    if (!api.bReady) return EXTRACT_NOT_READY;
+    if (cabinetPath == nullptr || destinationDirectory == nullptr) return EXTRACT_BAD_ARGUMENT;
+    if (!::PathFileExistsW(cabinetPath)) return EXTRACT_NO_CABINET_FILE;
+    if (!::PathIsDirectoryW(destinationDirectory)) return EXTRACT_NO_DESTINATION;
+
+    ERF error{};
+    FdiContext context{api, api.pfnFDICreate(&FdiAlloc, &FdiFree, &FdiOpen, &FdiRead, &FdiWrite,
+                                             &FdiClose, &FdiSeek, cpuUNKNOWN, &error)};
+    if (context.handle == nullptr) return EXTRACT_FDI_FAILED;
+
+    HANDLE cabinet = ::CreateFileW(cabinetPath, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (cabinet == INVALID_HANDLE_VALUE) return EXTRACT_BAD_CABINET;
+    FDICABINETINFO info{};
+    info.cbCabinet = sizeof(info);
+    BOOL isCabinet =
+        api.pfnFDIIsCabinet(context.handle, reinterpret_cast<INT_PTR>(cabinet), &info);
+    FdiClose(reinterpret_cast<INT_PTR>(cabinet));
+    if (!isCabinet || info.cFiles == 0) return EXTRACT_BAD_CABINET;
+
+    const uint32_t declared = info.cFiles;
+    auto* items = new (std::nothrow) wchar_t*[declared + kSlack];
+    if (items == nullptr) return EXTRACT_OUT_OF_MEMORY;
+    for (uint32_t i = 0; i < declared + kSlack; ++i) items[i] = nullptr;
+    list.items = items;
+    list.count = declared;
+
+    int result = CopyCabinetFiles(api, context.handle, cabinetPath, destinationDirectory, list);
+    if (result != EXTRACT_OK) ReleaseExtractedFileList(list);
+    return static_cast<CabinetExtractResult>(result);
+}
+
+bool ExtractCabinet(const wchar_t* cabinetPath, const wchar_t* destinationDirectory,
+                    wchar_t* outFirstFile) {
+    ScopedCabinetApi api;  // unbound on every way out, exceptions included
+    ExtractedFileList list;
+    if (ExtractCabinetFiles(api.Get(), cabinetPath, destinationDirectory, list) != EXTRACT_OK) {
+        return false;
+    }
+    struct Release {
+        ExtractedFileList& list;
+        ~Release() { ReleaseExtractedFileList(list); }
+    } release{list};
+    if (list.count != 1 || list.items[0] == nullptr) return false;
+    const size_t length = std::wcslen(list.items[0]);
+    if (length >= MAX_PATH) return false;
+    std::wmemcpy(outFirstFile, list.items[0], length + 1);
+    return true;
+}

@@ -1,0 +1,304 @@
+// Extraction over the real cabinet library (Wine's own under Wine), with
+// cabinets made by make-cabinets.py at test time.
+#include "package/CabinetExtraction.h"
+#include "tests/unit/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using tirn::test::ExecutableDirectory;
+using tirn::test::ReadWholeFile;
+using tirn::test::ScratchDirectory;
+
+std::wstring Fixture(const wchar_t* name) { return ExecutableDirectory() + L"cabinets\\" + name; }
+
+bool Exists(const std::wstring& path) {
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The DOS date and time a cabinet stores for its first file.
+std::pair<WORD, WORD> StoredDosTime(const std::wstring& cabinet) {
+    std::vector<uint8_t> bytes = ReadWholeFile(cabinet);
+    uint32_t firstFile;
+    std::memcpy(&firstFile, &bytes[16], 4);
+    WORD date, time;
+    std::memcpy(&date, &bytes[firstFile + 10], 2);
+    std::memcpy(&time, &bytes[firstFile + 12], 2);
+    return {date, time};
+}
+
+CabinetExtractResult ExtractFiles(const std::wstring& cabinet, const std::wstring& destination) {
+    ScopedCabinetApi api;
+    ExtractedFileList list;
+    CabinetExtractResult result = ExtractCabinetFiles(api.Get(), cabinet.c_str(),
+                                                      destination.c_str(), list);
+    ReleaseExtractedFileList(list);
+    return result;
+}
+
+TEST(ExtractCabinet, OneFileCabinetGivesItsPathContentAndStoredTime) {
+    for (const wchar_t* cabinet : {L"one-compressed.cab", L"one-stored.cab"}) {
+        for (bool trailingBackslash : {false, true}) {
+            SCOPED_TRACE(trailingBackslash);
+            ScratchDirectory dest;
+            std::wstring destination = dest.Path() + (trailingBackslash ? L"\\" : L"");
+            wchar_t first[MAX_PATH] = L"unchanged";
+            ASSERT_TRUE(ExtractCabinet(Fixture(cabinet).c_str(), destination.c_str(), first));
+            const std::wstring expected = dest / L"TirnHomeSetup.exe";
+            EXPECT_EQ(std::wstring(first), expected);
+            EXPECT_EQ(ReadWholeFile(expected),
+                      ReadWholeFile(ExecutableDirectory() + L"cabinets\\TirnHomeSetup.exe.expected"));
+
+            HANDLE file = ::CreateFileW(expected.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, 0, nullptr);
+            FILETIME written;
+            ::GetFileTime(file, nullptr, nullptr, &written);
+            ::CloseHandle(file);
+            WORD date, time;
+            ::FileTimeToDosDateTime(&written, &date, &time);
+            EXPECT_EQ(std::make_pair(date, time), StoredDosTime(Fixture(cabinet)));
+            EXPECT_EQ(::GetFileAttributesW(expected.c_str()) & ~FILE_ATTRIBUTE_ARCHIVE,
+                      static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL) & 0);
+        }
+    }
+}
+
+TEST(ExtractCabinet, MoreThanOneFileExtractsAllButReportsFailure) {
+    ScratchDirectory dest;
+    wchar_t first[MAX_PATH] = L"unchanged";
+    EXPECT_FALSE(ExtractCabinet(Fixture(L"two.cab").c_str(), dest.Path().c_str(), first));
+    EXPECT_STREQ(first, L"unchanged");
+    EXPECT_TRUE(Exists(dest / L"TirnHomeSetup.exe"));
+    EXPECT_TRUE(Exists(dest / L"second.txt"));
+}
+
+TEST(ExtractCabinet, Utf8NamesWhetherFlaggedOrNot) {
+    const std::wstring name = L"T\u1ec7p c\u00e0i \u0111\u1eb7t.exe";
+    for (const wchar_t* cabinet : {L"utf8-flagged.cab", L"utf8-unflagged.cab"}) {
+        ScratchDirectory dest;
+        wchar_t first[MAX_PATH] = L"";
+        ASSERT_TRUE(ExtractCabinet(Fixture(cabinet).c_str(), dest.Path().c_str(), first));
+        EXPECT_EQ(std::wstring(first), dest / name);
+        EXPECT_TRUE(Exists(dest / name));
+    }
+}
+
+TEST(ExtractCabinet, ReplacesAnExistingFile) {
+    ScratchDirectory dest;
+    tirn::test::WriteWholeFile(dest / L"TirnHomeSetup.exe", std::vector<uint8_t>(999999, 1));
+    wchar_t first[MAX_PATH];
+    ASSERT_TRUE(ExtractCabinet(Fixture(L"one-stored.cab").c_str(), dest.Path().c_str(), first));
+    EXPECT_EQ(ReadWholeFile(first).size(), 160000u);
+}
+
+TEST(ExtractCabinetFiles, ResultCodes) {
+    ScratchDirectory dest;
+    tirn::test::CreateEmptyFile(dest / L"a-file");
+    struct Case {
+        const char* name;
+        std::wstring cabinet;
+        std::wstring destination;
+        CabinetExtractResult expected;
+    };
+    const Case cases[] = {
+        {"one file", Fixture(L"one-compressed.cab"), dest.Path(), EXTRACT_OK},
+        {"declares no files", Fixture(L"no-files.cab"), dest.Path(), EXTRACT_BAD_CABINET},
+        {"not a cabinet", Fixture(L"not-a-cabinet.cab"), dest.Path(), EXTRACT_BAD_CABINET},
+        {"a directory as the cabinet", dest.Path(), dest.Path(), EXTRACT_BAD_CABINET},
+        {"missing cabinet", dest / L"none.cab", dest.Path(), EXTRACT_NO_CABINET_FILE},
+        {"missing destination", Fixture(L"one-compressed.cab"), dest / L"none", EXTRACT_NO_DESTINATION},
+        {"destination is a file", Fixture(L"one-compressed.cab"), dest / L"a-file",
+         EXTRACT_NO_DESTINATION},
+        {"continued from a previous cabinet", Fixture(L"continued-from-previous.cab"), dest.Path(),
+         EXTRACT_FDI_FAILED},
+        {"continued into a next cabinet", Fixture(L"continued-into-next.cab"), dest.Path(),
+         EXTRACT_FDI_FAILED},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(ExtractFiles(c.cabinet, c.destination), c.expected);
+    }
+    ScopedCabinetApi api;
+    ExtractedFileList list;
+    EXPECT_EQ(ExtractCabinetFiles(api.Get(), nullptr, dest.Path().c_str(), list), EXTRACT_BAD_ARGUMENT);
+    EXPECT_EQ(ExtractCabinetFiles(api.Get(), Fixture(L"two.cab").c_str(), nullptr, list),
+              EXTRACT_BAD_ARGUMENT);
+    EXPECT_EQ(list.items, nullptr);
+}
+
+TEST(ExtractCabinetFiles, StoredDirectoryPartMustExistBelowTheDestination) {
+    ScratchDirectory dest;
+    EXPECT_EQ(ExtractFiles(Fixture(L"subdirectory.cab"), dest.Path()), EXTRACT_FDI_FAILED);
+    EXPECT_TRUE(Exists(dest / L"second.txt"));  // extracted before the abort: stays
+
+    ScratchDirectory withSub;
+    ::CreateDirectoryW((withSub / L"sub").c_str(), nullptr);
+    ScopedCabinetApi api;
+    ExtractedFileList list;
+    ASSERT_EQ(ExtractCabinetFiles(api.Get(), Fixture(L"subdirectory.cab").c_str(),
+                                  withSub.Path().c_str(), list),
+              EXTRACT_OK);
+    ASSERT_EQ(list.count, 2u);
+    EXPECT_EQ(std::wstring(list.items[1]), withSub / L"sub\\inner.txt");
+    EXPECT_EQ(list.items[2], nullptr);
+    ReleaseExtractedFileList(list);
+    EXPECT_EQ(list.items, nullptr);
+    EXPECT_EQ(list.count, 0u);
+}
+
+// A hostile cabinet names a file outside the destination: the copy stops
+// before creating it.
+TEST(ExtractCabinetFiles, StoredNamesLeavingTheDestinationAbortTheCopy) {
+    for (const wchar_t* cabinet : {L"traversal-dotdot.cab", L"traversal-drive.cab"}) {
+        ScratchDirectory outer;
+        const std::wstring dest = outer / L"dest";
+        ::CreateDirectoryW(dest.c_str(), nullptr);
+        EXPECT_EQ(ExtractFiles(Fixture(cabinet), dest), EXTRACT_FDI_FAILED);
+        EXPECT_FALSE(Exists(outer / L"evil.txt"));
+        EXPECT_FALSE(Exists(L"C:\\evil.txt"));
+        EXPECT_TRUE(Exists(dest + L"\\second.txt"));
+    }
+}
+
+TEST(IsSafeStoredName, OnlyRelativeNamesBelowTheDestination) {
+    struct Case {
+        const char* name;
+        bool safe;
+    };
+    const Case cases[] = {
+        {"setup.exe", true},       {"sub\\setup.exe", true},   {"a..b\\..c", true},
+        {"...\\x", true},          {"..", false},              {"..\\x", false},
+        {"a\\..\\..\\x", false},   {"a/../x", false},          {"a\\..", false},
+        {"C:\\x", false},          {"C:x", false},             {"x:stream", false},
+        {"\\x", false},            {"\\\\server\\share\\x", false}, {"/etc/x", false},
+        {"", false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(IsSafeStoredName(c.name), c.safe) << c.name;
+    EXPECT_FALSE(IsSafeStoredName(nullptr));
+}
+
+// The extracted path is started later: a cut one would name another program.
+TEST(ExtractCabinet, APathThatDoesNotFitTheBufferIsAFailure) {
+    ScratchDirectory root;
+    std::wstring deep = root.Path();
+    while (deep.size() < 250) {
+        deep += L"\\" + std::wstring(20, L'd');
+        ::CreateDirectoryW(deep.c_str(), nullptr);
+    }
+    wchar_t first[MAX_PATH] = L"unchanged";
+    EXPECT_FALSE(ExtractCabinet(Fixture(L"one-stored.cab").c_str(), deep.c_str(), first));
+    EXPECT_STREQ(first, L"unchanged");
+}
+
+TEST(CabinetApi, BindingRefusesALibraryLackingAnEntryPoint) {
+    ScopedCabinetApi missing((ExecutableDirectory() + L"CabinetWithoutIsCabinet.dll").c_str());
+    EXPECT_EQ(missing.Get().bReady, 0);
+    EXPECT_EQ(missing.Get().hModule, nullptr);
+    EXPECT_EQ(::GetModuleHandleW(L"CabinetWithoutIsCabinet.dll"), nullptr);  // unloaded again
+    ScratchDirectory dest;
+    ExtractedFileList list;
+    EXPECT_EQ(ExtractCabinetFiles(missing.Get(), Fixture(L"one-stored.cab").c_str(),
+                                  dest.Path().c_str(), list),
+              EXTRACT_NOT_READY);
+    EXPECT_FALSE(Exists(dest / L"TirnHomeSetup.exe"));
+
+    ScopedCabinetApi system;
+    EXPECT_EQ(system.Get().bReady, 1);
+}
+
+TEST(FdiCallbacks, OpenFlagMapping) {
+    struct Case {
+        int flags;
+        int mode;
+        DWORD access, disposition, attributes;
+    };
+    const DWORD rw = GENERIC_READ | GENERIC_WRITE;
+    const Case cases[] = {
+        {0x0000, 0, GENERIC_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL},
+        {0x0001, 0, GENERIC_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL},  // _O_WRONLY ignored
+        {0x0002, 0, rw, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL},
+        {0x0200, 0, GENERIC_READ, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL},
+        {0x0600, 0, GENERIC_READ, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL},
+        {0x0100, 0, GENERIC_READ, CREATE_NEW, FILE_ATTRIBUTE_NORMAL},
+        {0x0302, 0x0100, rw, CREATE_ALWAYS, FILE_ATTRIBUTE_READONLY},
+        {0x0302, 0x0180, rw, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL},
+        {0x0500, 0, GENERIC_READ, CREATE_NEW, FILE_ATTRIBUTE_NORMAL},
+        {0x0700, 0x0100, GENERIC_READ, CREATE_NEW, FILE_ATTRIBUTE_READONLY},
+        {0x0000, 0x0100, GENERIC_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.flags << " " << c.mode);
+        CreateFileArguments args = MapOpenFlags(c.flags, c.mode);
+        EXPECT_EQ(args.access, c.access);
+        EXPECT_EQ(args.disposition, c.disposition);
+        EXPECT_EQ(args.attributes, c.attributes);
+    }
+}
+
+TEST(FdiCallbacks, HandlesSeeksAndOpens) {
+    ScratchDirectory dir;
+    const std::wstring path = dir / L"data.bin";
+    tirn::test::WriteWholeFile(path, std::vector<uint8_t>(100, 7));
+    char* utf8 = WideToUtf8(path.c_str());
+    ASSERT_NE(utf8, nullptr);
+
+    EXPECT_EQ(FdiOpen(utf8, 0x0100, 0), -1);  // _O_CREAT alone: CREATE_NEW on an existing file
+    INT_PTR file = FdiOpen(utf8, 0x0002, 0);
+    ASSERT_NE(file, -1);
+    struct Case {
+        long distance;
+        int origin;
+        long expected;
+    };
+    for (const Case& c : {Case{10, 0, 10}, Case{5, 1, 15}, Case{-20, 2, 80}, Case{3, 3, -1}}) {
+        SCOPED_TRACE(c.origin);
+        EXPECT_EQ(FdiSeek(file, c.distance, c.origin), c.expected);
+    }
+    EXPECT_EQ(FdiSeek(file, 0, 1), 80);  // origin 3 did not move
+    char buffer[40];
+    EXPECT_EQ(FdiRead(file, buffer, 40), 20u);
+    EXPECT_EQ(FdiClose(file), 0);
+
+    for (INT_PTR none : {INT_PTR{0}, INT_PTR{-1}}) {
+        EXPECT_EQ(FdiRead(none, buffer, 1), static_cast<UINT>(-1));
+        EXPECT_EQ(FdiWrite(none, buffer, 1), static_cast<UINT>(-1));
+        EXPECT_EQ(FdiClose(none), -1);
+        EXPECT_EQ(FdiSeek(none, 0, 0), -1);
+    }
+    EXPECT_EQ(FdiAlloc(0), nullptr);
+    void* block = FdiAlloc(16);
+    EXPECT_NE(block, nullptr);
+    FdiFree(block);
+    FdiFree(nullptr);
+    delete[] utf8;
+}
+
+TEST(FdiCallbacks, TextConversionsAndJoin) {
+    const wchar_t* wide = L"C:\\T\u1ec7p\\c\u00e0i \u0111\u1eb7t";
+    char* utf8 = WideToUtf8(wide);
+    ASSERT_NE(utf8, nullptr);
+    wchar_t* back = Utf8ToWide(utf8);
+    ASSERT_NE(back, nullptr);
+    EXPECT_STREQ(back, wide);
+    delete[] utf8;
+    delete[] back;
+    EXPECT_EQ(Utf8ToWide(nullptr), nullptr);
+    EXPECT_EQ(WideToUtf8(nullptr), nullptr);
+
+    EXPECT_STREQ(JoinUtf8Path("C:\\dir", "a.exe").GetString(), L"C:\\dir\\a.exe");
+    EXPECT_STREQ(JoinUtf8Path("C:\\dir\\", "a.exe").GetString(), L"C:\\dir\\a.exe");
+    EXPECT_STREQ(JoinUtf8Path("C:\\d", "T\xe1\xbb\x87p").GetString(), L"C:\\d\\T\u1ec7p");
+    EXPECT_TRUE(JoinUtf8Path(nullptr, "a").IsEmpty());
+    EXPECT_TRUE(JoinUtf8Path("C:\\", nullptr).IsEmpty());
+
+    EXPECT_EQ(FdiNotify(fdintCABINET_INFO, nullptr), 0);
+    FDINOTIFICATION empty{};
+    EXPECT_EQ(FdiNotify(fdintENUMERATE, &empty), 0);  // no user value
+}
+
+}  // namespace
