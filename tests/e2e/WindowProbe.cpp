@@ -1,7 +1,7 @@
 // Command-line window probe for scripts (the demo):
 //   WindowProbe list
 //   WindowProbe wait-progress TIMEOUT_MS      a visible window with control 1000
-//   WindowProbe wait-caption CAPTION TIMEOUT_MS    a visible dialog so captioned
+//   WindowProbe wait-caption CAPTION TIMEOUT_MS    a visible window so captioned
 //   WindowProbe close-message-box CAPTION TIMEOUT_MS
 // Prints the windows it finds, one line each, in UTF-8. Exit code 0 when
 // found, 1 on time-out, 2 on bad usage.
@@ -41,7 +41,7 @@ int wmain(int argc, wchar_t** argv) {
         const std::wstring caption = argv[2];
         auto found = WaitForWindows(
             [&](const TopWindow& w) {
-                return w.visible && w.className == L"#32770" && w.caption == caption;
+                return w.visible && w.caption == caption && (!close || w.className == L"#32770");
             },
             static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10)));
         for (const TopWindow& w : found) {
