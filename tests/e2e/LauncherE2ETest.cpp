@@ -8,6 +8,7 @@
 #include "tests/unit/TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <shlwapi.h>
 
 #include <atomic>
 #include <optional>
@@ -290,7 +291,7 @@ TEST_F(LauncherE2E, InstalledProductNotOlderIsStartedInItsDirectory) {
         ASSERT_TRUE(ended);
         EXPECT_EQ(*ended, 0u);
         std::vector<std::string> lines = StartedLines(dir + L"\\TirnHome.exe", 10000);
-        ASSERT_EQ(lines.size(), 2u);
+        ASSERT_EQ(lines.size(), 3u);
         EXPECT_NE(lines[0].find(Utf8(dir + L"\\TirnHome.exe")), std::string::npos) << lines[0];
         EXPECT_EQ(lines[1], Utf8(dir));
         EXPECT_EQ(RecordedVersion(), c.installed);  // not written
@@ -424,6 +425,167 @@ TEST_F(LauncherE2E, UserDismissingTheProgressWindowEndsTheProcessCleanly) {
         EXPECT_EQ(*ended, 0u);  // a fault would end it with an exception code
         EXPECT_TRUE(seen.window.has_value());
     }
+}
+
+// The staging place, as the launcher (same user, same environment) sees it.
+std::wstring StagingDirectory() {
+    wchar_t temp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, temp);
+    return std::wstring(temp) + L"TirnHome2014";
+}
+
+class UnpackingRoad : public LauncherE2E {
+protected:
+    void SetUp() override {
+        LauncherE2E::SetUp();
+        RemoveTree(StagingDirectory());
+    }
+    // A setup made by make-setups.py, copied into this test's directory.
+    std::wstring Setup(const wchar_t* name) {
+        const std::wstring path = m_dir / L"TirnHomeISSetup.exe";
+        ::CopyFileW((ExecutableDirectory() + L"setups\\" + name).c_str(), path.c_str(), FALSE);
+        return path;
+    }
+    static std::wstring Installer() { return StagingDirectory() + L"\\TirnHomeSetup.exe"; }
+    // Runs a setup to its end; the exit code.
+    static DWORD RunToEnd(const std::wstring& setup) {
+        LauncherRun run(setup);
+        std::optional<DWORD> ended = run.WaitForEnd(60000);
+        return ended ? *ended : 0xDEAD;
+    }
+};
+
+TEST_F(UnpackingRoad, StartsTheExtractedInstallerAfterRecordingTheVersion) {
+    struct Case {
+        const char* name;
+        bool installed;
+        std::string arguments;
+    };
+    for (const Case& c : {Case{"fresh installation", false, ""}, Case{"upgrade", true, " /Upgrade"}}) {
+        SCOPED_TRACE(c.name);
+        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey);
+        ::DeleteFileW((Installer() + L".started").c_str());
+        std::wstring dir;
+        if (c.installed) dir = Install({L"TirnHome.exe"}, 1);
+        EXPECT_EQ(RunToEnd(Setup(L"standin-v5.exe")), 0u);
+        std::vector<std::string> lines = StartedLines(Installer(), 10000);
+        ASSERT_EQ(lines.size(), 3u);
+        EXPECT_EQ(lines[0], "\"" + Utf8(Installer()) + "\"" + c.arguments);
+        EXPECT_EQ(lines[2], "DefinitionVersion=5");  // recorded before the start
+        EXPECT_EQ(RecordedVersion(), 5u);
+        if (c.installed) {
+            EXPECT_TRUE(StartedLines(dir + L"\\TirnHome.exe", 0).empty());
+            RemoveTree(dir);
+        }
+    }
+}
+
+TEST_F(UnpackingRoad, FailuresLaunchNothingAndLeaveTheRecordAlone) {
+    struct Case {
+        const char* name;
+        const wchar_t* setup;
+        bool staged;  // the road got as far as the staging file
+    };
+    const Case cases[] = {
+        {"payload cut short", L"cut-v5.exe", false},
+        {"two-file cabinet", L"two-files-v5.exe", true},
+        {"payload that is no cabinet", L"not-a-cabinet-v5.exe", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RemoveTree(StagingDirectory());
+        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey);
+        EXPECT_EQ(RunToEnd(Setup(c.setup)), 0u);
+        EXPECT_EQ(RecordedVersion(), std::nullopt);
+        EXPECT_TRUE(StartedLines(Installer(), 500).empty());
+        EXPECT_EQ(::GetFileAttributesW((StagingDirectory() + L"\\TirnHomeSetup.cab").c_str()) !=
+                      INVALID_FILE_ATTRIBUTES,
+                  c.staged);
+    }
+}
+
+// A failed run must not record the version: the next good setup of the same
+// version would otherwise start the old product instead of upgrading.
+TEST_F(UnpackingRoad, AFailedRunDoesNotStopTheNextGoodSetupOfTheSameVersion) {
+    const std::wstring dir = Install({L"TirnHome.exe"}, 1);
+    EXPECT_EQ(RunToEnd(Setup(L"cut-v5.exe")), 0u);
+    EXPECT_EQ(RecordedVersion(), 1u);
+    EXPECT_EQ(RunToEnd(Setup(L"standin-v5.exe")), 0u);
+    std::vector<std::string> lines = StartedLines(Installer(), 10000);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "\"" + Utf8(Installer()) + "\" /Upgrade");
+    EXPECT_TRUE(StartedLines(dir + L"\\TirnHome.exe", 0).empty());
+    EXPECT_EQ(RecordedVersion(), 5u);
+}
+
+TEST_F(UnpackingRoad, AnExtractedFileThatIsNoProgramStillClosesTheWindow) {
+    LauncherRun run(Setup(L"not-a-program-v5.exe"));
+    ProgressObservation seen = ObserveProgress(run);
+    std::optional<DWORD> ended = run.WaitForEnd();
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(*ended, 0u);
+    EXPECT_EQ(RecordedVersion(), 5u);  // the launch step was reached
+    EXPECT_TRUE(::PathFileExistsW(Installer().c_str()));
+}
+
+TEST_F(UnpackingRoad, AStagingDirectoryLeftByAnEarlierRunIsReused) {
+    ::CreateDirectoryW(StagingDirectory().c_str(), nullptr);
+    const std::wstring cabinet = StagingDirectory() + L"\\TirnHomeSetup.cab";
+    WriteWholeFile(cabinet, std::vector<uint8_t>(3 * 1000 * 1000, 0xEE));
+    WriteWholeFile(Installer(), std::vector<uint8_t>(10, 0xEE));
+    EXPECT_EQ(RunToEnd(Setup(L"standin-v5.exe")), 0u);
+    EXPECT_LT(ReadWholeFile(cabinet).size(), 3u * 1000 * 1000);
+    EXPECT_EQ(ReadWholeFile(cabinet)[0], 'M');  // "MSCF", descrambled
+    EXPECT_EQ(StartedLines(Installer(), 10000).size(), 3u);
+}
+
+// The product's whole life with the demo installer: install, start, upgrade,
+// refusal.
+TEST_F(UnpackingRoad, DemoProductLifecycle) {
+    wchar_t programFiles[MAX_PATH];
+    ::GetEnvironmentVariableW(L"ProgramFiles", programFiles, MAX_PATH);
+    const std::wstring product = std::wstring(programFiles) + L"\\Tirn Home";
+    RemoveTree(product);
+    auto windowSaying = [](const std::wstring& caption, const std::wstring& start) {
+        return WaitForWindows(
+            [&](const TopWindow& w) {
+                return w.visible && w.caption == caption && !w.controls.empty() &&
+                       w.controls[0].second.rfind(start, 0) == 0;
+            },
+            20000);
+    };
+
+    EXPECT_EQ(RunToEnd(Setup(L"demo-v1.exe")), 0u);
+    EXPECT_FALSE(windowSaying(L"Tirn Home Setup", L"Fresh installation of Tirn Home, definition version 1.").empty());
+    for (int i = 0; i < 100 && !::PathFileExistsW((product + L"\\TirnHome.version").c_str()); ++i) {
+        ::Sleep(50);
+    }
+    EXPECT_EQ(RecordedVersion(), 1u);
+    wchar_t recordedDir[MAX_PATH] = L"";
+    DWORD size = sizeof(recordedDir);
+    ::RegGetValueW(HKEY_LOCAL_MACHINE, kRecordKey, L"szTirnDir", RRF_RT_REG_SZ, nullptr,
+                   recordedDir, &size);
+    EXPECT_EQ(std::wstring(recordedDir), product);
+    ::Sleep(3500);  // the demo windows close themselves
+
+    EXPECT_EQ(RunToEnd(Setup(L"demo-v1.exe")), 0u);
+    EXPECT_FALSE(windowSaying(L"Tirn Home", L"Tirn Home is running.").empty());
+    ::Sleep(3500);
+
+    EXPECT_EQ(RunToEnd(Setup(L"demo-v2.exe")), 0u);
+    EXPECT_FALSE(windowSaying(L"Tirn Home Setup", L"Upgrade of Tirn Home, definition version 2.").empty());
+    EXPECT_EQ(RecordedVersion(), 2u);
+    ::Sleep(3500);
+
+    ::CopyFileW((product + L"\\TirnHome.exe").c_str(), (product + L"\\Tir.exe").c_str(), FALSE);
+    LauncherRun refused(Setup(L"demo-v2.exe"));
+    std::vector<TopWindow> boxes = WaitForWindows(
+        [&](const TopWindow& w) { return w.processId == refused.Pid() && w.visible; }, 15000);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, L"Tirn Home");
+    ::PostMessageW(boxes[0].handle, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(refused.WaitForEnd());
+    RemoveTree(product);
 }
 
 }  // namespace

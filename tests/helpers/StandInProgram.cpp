@@ -1,6 +1,7 @@
 // Test helper: stands in for TirnHome.exe, Tir.exe or an installer. Records
-// how it was started (command line, then working directory, one per line,
-// UTF-8) by appending to "<its own path>.started", then ends.
+// how it was started (command line, working directory, and the recorded
+// DefinitionVersion as it found it, one per line, UTF-8) by appending to
+// "<its own path>.started", then ends.
 #include <windows.h>
 
 #include <string>
@@ -19,7 +20,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     ::GetModuleFileNameW(nullptr, self, MAX_PATH);
     wchar_t directory[MAX_PATH];
     ::GetCurrentDirectoryW(MAX_PATH, directory);
-    std::string record = Utf8(::GetCommandLineW()) + "\n" + Utf8(directory) + "\n";
+    DWORD version = 0, size = sizeof(version);
+    std::string recorded =
+        ::RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\Tirn", L"DefinitionVersion",
+                       RRF_RT_REG_DWORD, nullptr, &version, &size) == ERROR_SUCCESS
+            ? std::to_string(version)
+            : "none";
+    std::string record = Utf8(::GetCommandLineW()) + "\n" + Utf8(directory) + "\n" +
+                         "DefinitionVersion=" + recorded + "\n";
 
     std::wstring log = std::wstring(self) + L".started";
     HANDLE file = ::CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,

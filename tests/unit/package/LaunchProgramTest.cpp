@@ -1,0 +1,72 @@
+#include "package/ExtractionWorker.h"
+#include "tests/unit/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using tirn::test::ExecutableDirectory;
+using tirn::test::ScratchDirectory;
+
+// The stand-in program's record of its command line, once it has run.
+std::string RecordedCommandLine(const std::wstring& program) {
+    const std::wstring log = program + L".started";
+    for (int i = 0; i < 200 && ::GetFileAttributesW(log.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) {
+        ::Sleep(25);
+    }
+    ::Sleep(50);
+    std::vector<uint8_t> bytes = tirn::test::ReadWholeFile(log);
+    std::string text(bytes.begin(), bytes.end());
+    return text.substr(0, text.find('\n'));
+}
+
+std::string Utf8(const std::wstring& text) {
+    std::string out;
+    for (wchar_t c : text) out += static_cast<char>(c);  // ASCII paths only here
+    return out;
+}
+
+TEST(LaunchProgram, QuotesThePathAndAddsArgumentsOnlyWhenPresent) {
+    ScratchDirectory dir;
+    // Long enough that the quoted path, a space and "/Upgrade" pass 260 units.
+    std::wstring deep = dir.Path();
+    while (deep.size() < 230) {
+        deep += L"\\" + std::wstring(12, L'd');
+        ::CreateDirectoryW(deep.c_str(), nullptr);
+    }
+    struct Case {
+        const char* name;
+        std::wstring directory;
+        const wchar_t* arguments;
+        const char* expectedTail;
+    };
+    const Case cases[] = {
+        {"upgrade", dir.Path(), L"/Upgrade", "\" /Upgrade"},
+        {"fresh installation", dir.Path(), L"", "\""},
+        {"no arguments at all", dir.Path(), nullptr, "\""},
+        {"longest paths with /Upgrade", deep, L"/Upgrade", "\" /Upgrade"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::wstring program = c.directory + L"\\TirnHomeSetup.exe";
+        ::CopyFileW((ExecutableDirectory() + L"..\\e2e\\StandInProgram.exe").c_str(),
+                    program.c_str(), FALSE);
+        ::DeleteFileW((program + L".started").c_str());
+        ASSERT_EQ(LaunchProgram(program.c_str(), c.arguments), 1);
+        EXPECT_EQ(RecordedCommandLine(program), "\"" + Utf8(program) + c.expectedTail);
+    }
+}
+
+TEST(LaunchProgram, FailuresReturnZero) {
+    ScratchDirectory dir;
+    tirn::test::WriteWholeFile(dir / L"text.exe", {'n', 'o', 't', ' ', 'a', ' ', 'p', 'e'});
+    EXPECT_EQ(LaunchProgram((dir / L"text.exe").c_str(), nullptr), 0);
+    EXPECT_EQ(LaunchProgram((dir / L"missing.exe").c_str(), L"/Upgrade"), 0);
+    // A command line that cannot be formed is a failed launch, not a crash.
+    std::wstring huge(5000, L'a');
+    EXPECT_EQ(LaunchProgram((dir / L"missing.exe").c_str(), huge.c_str()), 0);
+}
+
+}  // namespace
