@@ -4,7 +4,7 @@
 #include "framework/WindowsApi.h"
 
 class ScopedRegKey {
-public:
+  public:
     ScopedRegKey() = default;
     ~ScopedRegKey() { Close(); }
     ScopedRegKey(const ScopedRegKey&) = delete;
@@ -20,6 +20,6 @@ public:
         m_key = nullptr;
     }
 
-private:
+  private:
     HKEY m_key = nullptr;
 };

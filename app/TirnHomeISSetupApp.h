@@ -4,7 +4,7 @@
 #include "framework/Afx.h"
 
 class CTirnHomeISSetupApp : public CWinAppEx {
-public:
+  public:
     CTirnHomeISSetupApp();
 
     // Quit (another launcher runs), refuse (a conflicting product), start the

@@ -37,15 +37,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
 
     wchar_t programFiles[MAX_PATH];
     DWORD n = ::GetEnvironmentVariableW(L"ProgramFiles", programFiles, MAX_PATH);
-    std::wstring directory = (n > 0 && n < MAX_PATH ? std::wstring(programFiles) : L"C:\\") +
-                             L"\\Tirn Home";
+    std::wstring directory =
+        (n > 0 && n < MAX_PATH ? std::wstring(programFiles) : L"C:\\") + L"\\Tirn Home";
     ::CreateDirectoryW(directory.c_str(), nullptr);
 
     HRSRC found = ::FindResourceW(instance, MAKEINTRESOURCEW(kProductResource), RT_RCDATA);
-    bool installed = found != nullptr &&
-                     WriteBytes(directory + L"\\TirnHome.exe",
-                                ::LockResource(::LoadResource(instance, found)),
-                                ::SizeofResource(instance, found));
+    bool installed = found != nullptr && WriteBytes(directory + L"\\TirnHome.exe",
+                                                    ::LockResource(::LoadResource(instance, found)),
+                                                    ::SizeofResource(instance, found));
     std::string versionText = recorded ? std::to_string(version) : "unknown";
     installed = installed && WriteBytes(directory + L"\\TirnHome.version", versionText.data(),
                                         static_cast<DWORD>(versionText.size()));

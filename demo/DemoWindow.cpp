@@ -3,14 +3,9 @@
 namespace {
 LRESULT CALLBACK DemoWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WM_TIMER:
-            ::DestroyWindow(window);
-            return 0;
-        case WM_DESTROY:
-            ::PostQuitMessage(0);
-            return 0;
-        default:
-            return ::DefWindowProcW(window, message, wParam, lParam);
+        case WM_TIMER: ::DestroyWindow(window); return 0;
+        case WM_DESTROY: ::PostQuitMessage(0); return 0;
+        default: return ::DefWindowProcW(window, message, wParam, lParam);
     }
 }
 }  // namespace

@@ -8,8 +8,12 @@
 namespace {
 constexpr size_t kSlack = 10;
 
-bool IsNoFile(INT_PTR handle) { return handle == 0 || handle == -1; }
-HANDLE AsHandle(INT_PTR handle) { return reinterpret_cast<HANDLE>(handle); }
+bool IsNoFile(INT_PTR handle) {
+    return handle == 0 || handle == -1;
+}
+HANDLE AsHandle(INT_PTR handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
 
 // GetProcAddress answers with a generic function pointer; the cast through
 // void (*)() says that the real type is known to us.
@@ -105,9 +109,9 @@ CString JoinUtf8Path(const char* directory, const char* name) {
 }
 
 CreateFileArguments MapOpenFlags(int openFlags, int permissionMode) {
-    const bool create = (openFlags & 0x0100) != 0;    // _O_CREAT
-    const bool truncate = (openFlags & 0x0200) != 0;  // _O_TRUNC
-    const bool exclusive = (openFlags & 0x0400) != 0; // _O_EXCL
+    const bool create = (openFlags & 0x0100) != 0;     // _O_CREAT
+    const bool truncate = (openFlags & 0x0200) != 0;   // _O_TRUNC
+    const bool exclusive = (openFlags & 0x0400) != 0;  // _O_EXCL
     CreateFileArguments args;
     args.access = (openFlags & 0x0002) ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;  // _O_RDWR
     if (create) {
@@ -120,7 +124,9 @@ CreateFileArguments MapOpenFlags(int openFlags, int permissionMode) {
     return args;
 }
 
-FNALLOC(FdiAlloc) { return cb == 0 ? nullptr : std::malloc(cb); }
+FNALLOC(FdiAlloc) {
+    return cb == 0 ? nullptr : std::malloc(cb);
+}
 
 FNFREE(FdiFree) {
     if (pv != nullptr) std::free(pv);

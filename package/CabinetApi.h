@@ -33,15 +33,17 @@ void UnbindCabinetApi(CabinetApi& api);
 
 // Unbinds on every way out of a scope.
 class ScopedCabinetApi {
-public:
+  public:
     ScopedCabinetApi() { BindCabinetApi(m_api); }
-    explicit ScopedCabinetApi(const wchar_t* libraryPath) { BindCabinetApiFrom(m_api, libraryPath); }
+    explicit ScopedCabinetApi(const wchar_t* libraryPath) {
+        BindCabinetApiFrom(m_api, libraryPath);
+    }
     ~ScopedCabinetApi() { UnbindCabinetApi(m_api); }
     ScopedCabinetApi(const ScopedCabinetApi&) = delete;
     ScopedCabinetApi& operator=(const ScopedCabinetApi&) = delete;
     CabinetApi& Get() { return m_api; }
 
-private:
+  private:
     CabinetApi m_api;
 };
 

@@ -52,7 +52,7 @@ INT_PTR CloseFileNotification(const FDINOTIFICATION& notification) {
 bool IsSafeStoredName(const char* name) {
     if (name == nullptr || name[0] == '\0') return false;
     if (name[0] == '\\' || name[0] == '/') return false;  // rooted, UNC, device paths
-    if (std::strchr(name, ':') != nullptr) return false;   // drive letter or stream
+    if (std::strchr(name, ':') != nullptr) return false;  // drive letter or stream
     const char* component = name;
     for (const char* p = name;; ++p) {
         if (*p == '\\' || *p == '/' || *p == '\0') {
@@ -138,8 +138,7 @@ CabinetExtractResult ExtractCabinetFiles(CabinetApi& api, const wchar_t* cabinet
     if (cabinet == INVALID_HANDLE_VALUE) return EXTRACT_BAD_CABINET;
     FDICABINETINFO info{};
     info.cbCabinet = sizeof(info);
-    BOOL isCabinet =
-        api.pfnFDIIsCabinet(context.handle, reinterpret_cast<INT_PTR>(cabinet), &info);
+    BOOL isCabinet = api.pfnFDIIsCabinet(context.handle, reinterpret_cast<INT_PTR>(cabinet), &info);
     FdiClose(reinterpret_cast<INT_PTR>(cabinet));
     if (!isCabinet || info.cFiles == 0) return EXTRACT_BAD_CABINET;
 

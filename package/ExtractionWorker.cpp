@@ -20,9 +20,10 @@ int LaunchProgram(const wchar_t* programPath, const wchar_t* arguments) {
     // units), its quotes, a space and "/Upgrade", with margin; a command line
     // that still does not fit is a failed launch, never a cut one.
     wchar_t commandLine[2 * MAX_PATH] = {};
-    int formed = arguments != nullptr && arguments[0] != L'\0'
-                     ? std::swprintf(commandLine, 2 * MAX_PATH, L"\"%ls\" %ls", programPath, arguments)
-                     : std::swprintf(commandLine, 2 * MAX_PATH, L"\"%ls\"", programPath);
+    int formed =
+        arguments != nullptr && arguments[0] != L'\0'
+            ? std::swprintf(commandLine, 2 * MAX_PATH, L"\"%ls\" %ls", programPath, arguments)
+            : std::swprintf(commandLine, 2 * MAX_PATH, L"\"%ls\"", programPath);
     if (formed < 0 || formed >= 2 * MAX_PATH) return 0;
     if (!::CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                           &startup, &process)) {

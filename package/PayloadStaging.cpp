@@ -52,9 +52,9 @@ int WritePayloadFile(const uint8_t* source, uint32_t size, const wchar_t* path) 
         return 0;
     }
     for (uint32_t done = 0; done < size;) {
-        const uint32_t length =
-            size - done >= tirn::format::kPayloadBlockSize ? tirn::format::kPayloadBlockSize
-                                                           : size - done;
+        const uint32_t length = size - done >= tirn::format::kPayloadBlockSize
+                                    ? tirn::format::kPayloadBlockSize
+                                    : size - done;
         std::memcpy(block.get(), source + done, length);
         DescrambleBlock(block.get(), length);
         DWORD written = 0;

@@ -5,7 +5,7 @@
 #include "../app/framework/WindowsApi.h"
 
 class ScopedHandle {
-public:
+  public:
     explicit ScopedHandle(HANDLE handle = nullptr) : m_handle(handle) {}
     ~ScopedHandle() { Close(); }
     ScopedHandle(const ScopedHandle&) = delete;
@@ -18,6 +18,6 @@ public:
         m_handle = nullptr;
     }
 
-private:
+  private:
     HANDLE m_handle;
 };

@@ -9,7 +9,7 @@
 #include <cstdint>
 
 class SelfImageView {
-public:
+  public:
     SelfImageView() = default;
     ~SelfImageView() { Release(); }
     SelfImageView(const SelfImageView&) = delete;
@@ -27,7 +27,7 @@ public:
     uint32_t Size() const { return m_size; }
     tirn::format::Bytes Bytes() const { return {Data(), m_view ? m_size : 0}; }
 
-private:
+  private:
     bool Fail(DWORD error);
 
     HANDLE m_file = INVALID_HANDLE_VALUE;

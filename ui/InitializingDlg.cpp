@@ -44,7 +44,9 @@ bool CInitializingDlg::LockIfAlive(CInitializingDlg* dialog) {
     return false;
 }
 
-void CInitializingDlg::UnlockLive() { ::ReleaseSRWLockShared(&g_liveLock); }
+void CInitializingDlg::UnlockLive() {
+    ::ReleaseSRWLockShared(&g_liveLock);
+}
 
 void CInitializingDlg::SetStopRequest() {
     m_stopRequested = true;

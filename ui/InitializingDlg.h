@@ -17,7 +17,7 @@
 
 class CInitializingDlg : public CDialog {
     DECLARE_DYNAMIC(CInitializingDlg)
-public:
+  public:
     explicit CInitializingDlg(CWnd* parent = nullptr);
     ~CInitializingDlg() override;
 
@@ -36,7 +36,7 @@ public:
     CString m_strMessage;
     std::atomic<HANDLE> m_hStopEvent{nullptr};
 
-private:
+  private:
     friend UINT ProgressAnimationProc(LPVOID dialog);
     static bool LockIfAlive(CInitializingDlg* dialog);
     static void UnlockLive();

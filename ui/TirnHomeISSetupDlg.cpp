@@ -33,9 +33,10 @@ void CTirnHomeISSetupDlg::OnPaint() {
     SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.m_hDC), 0);
     RECT client;
     GetClientRect(&client);
-    POINT origin =
-        IconOrigin(client, ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON));
+    POINT origin = IconOrigin(client, ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON));
     dc.DrawIcon(origin.x, origin.y, m_hIcon);
 }
 
-HCURSOR CTirnHomeISSetupDlg::OnQueryDragIcon() { return static_cast<HCURSOR>(m_hIcon); }
+HCURSOR CTirnHomeISSetupDlg::OnQueryDragIcon() {
+    return static_cast<HCURSOR>(m_hIcon);
+}

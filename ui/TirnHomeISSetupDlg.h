@@ -6,7 +6,7 @@
 #include "../app/framework/Afx.h"
 
 class CTirnHomeISSetupDlg : public CDialog {
-public:
+  public:
     explicit CTirnHomeISSetupDlg(CWnd* parent = nullptr);
 
     BOOL OnInitDialog() override;
@@ -15,7 +15,7 @@ public:
     // division truncating toward zero.
     static POINT IconOrigin(const RECT& client, int iconWidth, int iconHeight);
 
-protected:
+  protected:
     void OnPaint();
     HCURSOR OnQueryDragIcon();
 

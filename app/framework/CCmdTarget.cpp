@@ -8,7 +8,9 @@ const AFX_MSGMAP* CCmdTarget::GetThisMessageMap() {
     return &map;
 }
 
-const AFX_MSGMAP* CCmdTarget::GetMessageMap() const { return GetThisMessageMap(); }
+const AFX_MSGMAP* CCmdTarget::GetMessageMap() const {
+    return GetThisMessageMap();
+}
 
 AFX_MSG_THUNK CCmdTarget::FindMessageHandler(UINT message, UINT commandId) const {
     UINT wantedId = message == WM_COMMAND ? commandId : 0;

@@ -20,52 +20,54 @@ struct AFX_MSGMAP {
     const AFX_MSGMAP_ENTRY* lpEntries;
 };
 
-#define DECLARE_MESSAGE_MAP()                   \
-protected:                                      \
+#define DECLARE_MESSAGE_MAP()                     \
+  protected:                                      \
     static const AFX_MSGMAP* GetThisMessageMap(); \
     const AFX_MSGMAP* GetMessageMap() const override;
 
-#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                           \
-    const AFX_MSGMAP* theClass::GetMessageMap() const { return GetThisMessageMap(); }  \
-    const AFX_MSGMAP* theClass::GetThisMessageMap() {                                   \
-        using ThisClass [[maybe_unused]] = theClass;                                     \
-        using TheBaseClass = baseClass;                                                  \
+#define BEGIN_MESSAGE_MAP(theClass, baseClass)          \
+    const AFX_MSGMAP* theClass::GetMessageMap() const { \
+        return GetThisMessageMap();                     \
+    }                                                   \
+    const AFX_MSGMAP* theClass::GetThisMessageMap() {   \
+        using ThisClass [[maybe_unused]] = theClass;    \
+        using TheBaseClass = baseClass;                 \
         static const AFX_MSGMAP_ENTRY entries[] = {
-#define END_MESSAGE_MAP()                                                    \
-    {0, 0, nullptr}                                                          \
-    }                                                                        \
-    ;                                                                        \
+#define END_MESSAGE_MAP()                                                      \
+    { 0, 0, nullptr }                                                          \
+    }                                                                          \
+    ;                                                                          \
     static const AFX_MSGMAP map = {&TheBaseClass::GetThisMessageMap, entries}; \
-    return &map;                                                             \
+    return &map;                                                               \
     }
 
-#define ON_COMMAND(id, memberFxn)                                      \
+#define ON_COMMAND(id, memberFxn)                                                      \
     {WM_COMMAND, static_cast<UINT>(id), [](CCmdTarget* t, WPARAM, LPARAM) -> LRESULT { \
-         (static_cast<ThisClass*>(t)->*(memberFxn))();                 \
-         return 0;                                                     \
+         (static_cast<ThisClass*>(t)->*(memberFxn))();                                 \
+         return 0;                                                                     \
      }},
 
-#define ON_WM_PAINT()                                                  \
-    {WM_PAINT, 0, [](CCmdTarget* t, WPARAM, LPARAM) -> LRESULT {       \
-         static_cast<ThisClass*>(t)->OnPaint();                        \
-         return 0;                                                     \
+#define ON_WM_PAINT()                                            \
+    {WM_PAINT, 0, [](CCmdTarget* t, WPARAM, LPARAM) -> LRESULT { \
+         static_cast<ThisClass*>(t)->OnPaint();                  \
+         return 0;                                               \
      }},
 
-#define ON_WM_QUERYDRAGICON()                                                          \
-    {WM_QUERYDRAGICON, 0, [](CCmdTarget* t, WPARAM, LPARAM) -> LRESULT {               \
+#define ON_WM_QUERYDRAGICON()                                                             \
+    {WM_QUERYDRAGICON, 0, [](CCmdTarget* t, WPARAM, LPARAM) -> LRESULT {                  \
          return reinterpret_cast<LRESULT>(static_cast<ThisClass*>(t)->OnQueryDragIcon()); \
      }},
 
 class CCmdTarget : public CObject {
     DECLARE_DYNAMIC(CCmdTarget)
-public:
+  public:
     // The handler for a message (and, for WM_COMMAND, a command id), or null.
     AFX_MSG_THUNK FindMessageHandler(UINT message, UINT commandId) const;
 
     // Routes a command through this object's map; FALSE when nothing handles it.
     virtual BOOL OnCmdMsg(UINT commandId);
 
-protected:
+  protected:
     static const AFX_MSGMAP* GetThisMessageMap();
     virtual const AFX_MSGMAP* GetMessageMap() const;
 };

@@ -92,7 +92,8 @@ void CDialog::EndDialog(int result) {
         return;
     }
     // A modeless dialog only hides, as the system's EndDialog does.
-    if (m_hWnd != nullptr && ::GetWindowThreadProcessId(m_hWnd, nullptr) == ::GetCurrentThreadId()) {
+    if (m_hWnd != nullptr &&
+        ::GetWindowThreadProcessId(m_hWnd, nullptr) == ::GetCurrentThreadId()) {
         ::ShowWindow(m_hWnd, SW_HIDE);
     }
 }

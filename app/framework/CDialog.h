@@ -13,7 +13,7 @@
 
 class CDialog : public CWnd {
     DECLARE_DYNAMIC(CDialog)
-public:
+  public:
     explicit CDialog(UINT templateId, CWnd* parent = nullptr);
 
     // Modeless creation; nonzero when the window exists.
@@ -27,7 +27,7 @@ public:
     virtual void OnOK() { EndDialog(IDOK); }
     virtual void OnCancel() { EndDialog(IDCANCEL); }
 
-protected:
+  protected:
     void OnPaint() { Default(); }
 
     UINT m_nIDTemplate;
@@ -35,7 +35,7 @@ protected:
 
     DECLARE_MESSAGE_MAP()
 
-private:
+  private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     HWND CreateFromTemplate(UINT templateId, CWnd* parent);
     void RunModalLoop();

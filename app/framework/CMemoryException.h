@@ -6,7 +6,7 @@
 #include <new>
 
 class CMemoryException : public std::bad_alloc {
-public:
+  public:
     const char* what() const noexcept override { return "CMemoryException: out of memory"; }
 };
 

@@ -18,25 +18,27 @@ struct CRuntimeClass {
 
 #define RUNTIME_CLASS(class_name) (&class_name::class##class_name)
 
-#define DECLARE_DYNAMIC(class_name)                  \
-public:                                              \
-    static const CRuntimeClass class##class_name;    \
+#define DECLARE_DYNAMIC(class_name)               \
+  public:                                         \
+    static const CRuntimeClass class##class_name; \
     const CRuntimeClass* GetRuntimeClass() const override;
 
-#define IMPLEMENT_DYNAMIC(class_name, base_class_name)                                        \
-    const CRuntimeClass class_name::class##class_name = {                                     \
-        #class_name, sizeof(class_name), 0xFFFF, nullptr, RUNTIME_CLASS(base_class_name)};    \
-    const CRuntimeClass* class_name::GetRuntimeClass() const { return RUNTIME_CLASS(class_name); }
+#define IMPLEMENT_DYNAMIC(class_name, base_class_name)                                             \
+    const CRuntimeClass class_name::class##class_name = {#class_name, sizeof(class_name), 0xFFFF,  \
+                                                         nullptr, RUNTIME_CLASS(base_class_name)}; \
+    const CRuntimeClass* class_name::GetRuntimeClass() const {                                     \
+        return RUNTIME_CLASS(class_name);                                                          \
+    }
 
 class CObject {
-public:
+  public:
     static const CRuntimeClass classCObject;
 
     virtual ~CObject() = default;
     virtual const CRuntimeClass* GetRuntimeClass() const;
     BOOL IsKindOf(const CRuntimeClass* runtimeClass) const;
 
-protected:
+  protected:
     CObject() = default;
     CObject(const CObject&) = delete;
     CObject& operator=(const CObject&) = delete;

@@ -54,9 +54,13 @@ CString::CString(const CString& other) noexcept : m_buffer(other.m_buffer) {
     if (m_buffer != nullptr) InterlockedIncrement(&m_buffer->references);
 }
 
-CString::CString(CString&& other) noexcept : m_buffer(other.m_buffer) { other.m_buffer = nullptr; }
+CString::CString(CString&& other) noexcept : m_buffer(other.m_buffer) {
+    other.m_buffer = nullptr;
+}
 
-CString::~CString() { Release(m_buffer); }
+CString::~CString() {
+    Release(m_buffer);
+}
 
 CString& CString::operator=(const CString& other) noexcept {
     if (other.m_buffer != nullptr) InterlockedIncrement(&other.m_buffer->references);
@@ -104,7 +108,8 @@ void CString::Append(const wchar_t* text, int length) {
     bool shared = m_buffer != nullptr && m_buffer->references > 1;
     if (m_buffer == nullptr || shared || m_buffer->capacity < newLength) {
         int capacity = newLength;
-        if (m_buffer != nullptr && !shared) capacity = newLength + newLength / 2;  // growing in place
+        if (m_buffer != nullptr && !shared)
+            capacity = newLength + newLength / 2;  // growing in place
         Buffer* fresh = Allocate(capacity);
         if (oldLength > 0) std::memcpy(fresh->Units(), GetString(), oldLength * sizeof(wchar_t));
         fresh->length = oldLength;
@@ -116,20 +121,26 @@ void CString::Append(const wchar_t* text, int length) {
     m_buffer->Units()[newLength] = L'\0';
 }
 
-int CString::GetLength() const noexcept { return m_buffer ? m_buffer->length : 0; }
+int CString::GetLength() const noexcept {
+    return m_buffer ? m_buffer->length : 0;
+}
 
 void CString::Empty() noexcept {
     Release(m_buffer);
     m_buffer = nullptr;
 }
 
-const wchar_t* CString::GetString() const noexcept { return m_buffer ? m_buffer->Units() : L""; }
+const wchar_t* CString::GetString() const noexcept {
+    return m_buffer ? m_buffer->Units() : L"";
+}
 
 int CString::Compare(const wchar_t* text) const noexcept {
     return std::wcscmp(GetString(), text ? text : L"");
 }
 
-long CString::SharedCount() const noexcept { return m_buffer ? m_buffer->references : 0; }
+long CString::SharedCount() const noexcept {
+    return m_buffer ? m_buffer->references : 0;
+}
 
 BOOL CString::LoadString(UINT id) {
     const wchar_t* resource = nullptr;
@@ -141,7 +152,9 @@ BOOL CString::LoadString(UINT id) {
     return TRUE;
 }
 
-bool operator==(const CString& a, const wchar_t* b) noexcept { return a.Compare(b) == 0; }
+bool operator==(const CString& a, const wchar_t* b) noexcept {
+    return a.Compare(b) == 0;
+}
 bool operator==(const CString& a, const CString& b) noexcept {
     return a.GetLength() == b.GetLength() && a.Compare(b.GetString()) == 0;
 }

@@ -7,7 +7,7 @@
 #include "WindowsApi.h"
 
 class CString {
-public:
+  public:
     CString() noexcept = default;
     CString(const wchar_t* text);  // NOLINT: implicit, as string literals are passed around
     CString(const wchar_t* text, int length);
@@ -39,7 +39,7 @@ public:
     // How many strings share this buffer (1 for a sole owner, 0 when empty).
     long SharedCount() const noexcept;
 
-private:
+  private:
     struct Buffer;
 
     void Append(const wchar_t* text, int length);

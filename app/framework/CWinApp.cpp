@@ -43,8 +43,8 @@ unsigned __stdcall CWinThread::ThreadEntry(void* self) {
     return exitCode;
 }
 
-CWinThread* AfxBeginThread(AFX_THREADPROC procedure, LPVOID parameter, int priority,
-                           UINT stackSize, DWORD creationFlags, LPSECURITY_ATTRIBUTES security) {
+CWinThread* AfxBeginThread(AFX_THREADPROC procedure, LPVOID parameter, int priority, UINT stackSize,
+                           DWORD creationFlags, LPSECURITY_ATTRIBUTES security) {
     auto* thread = new CWinThread(procedure, parameter);
     unsigned threadId = 0;
     // Created suspended so that the object is complete before the procedure
@@ -71,13 +71,17 @@ CWinApp::~CWinApp() {
     if (g_application == this) g_application = nullptr;
 }
 
-CWinApp* AfxGetApp() { return g_application; }
+CWinApp* AfxGetApp() {
+    return g_application;
+}
 
-CWnd* AfxGetMainWnd() { return g_application ? g_application->m_pMainWnd : nullptr; }
+CWnd* AfxGetMainWnd() {
+    return g_application ? g_application->m_pMainWnd : nullptr;
+}
 
 HINSTANCE AfxGetResourceHandle() {
     return g_application && g_application->m_hInstance ? g_application->m_hInstance
-                                                         : ::GetModuleHandleW(nullptr);
+                                                       : ::GetModuleHandleW(nullptr);
 }
 
 int AfxWinMain(HINSTANCE instance) {

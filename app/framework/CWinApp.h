@@ -15,7 +15,7 @@ using AFX_THREADPROC = UINT(__cdecl*)(LPVOID parameter);
 
 class CWinThread : public CCmdTarget {
     DECLARE_DYNAMIC(CWinThread)
-public:
+  public:
     CWinThread() = default;
     CWinThread(AFX_THREADPROC procedure, LPVOID parameter);
     ~CWinThread() override;
@@ -30,7 +30,7 @@ public:
     DWORD m_nThreadID = 0;
     BOOL m_bAutoDelete = TRUE;
 
-private:
+  private:
     friend CWinThread* AfxBeginThread(AFX_THREADPROC, LPVOID, int, UINT, DWORD,
                                       LPSECURITY_ATTRIBUTES);
     static unsigned __stdcall ThreadEntry(void* self);
@@ -49,7 +49,7 @@ CWinThread* AfxBeginThread(AFX_THREADPROC procedure, LPVOID parameter,
 
 class CWinApp : public CWinThread {
     DECLARE_DYNAMIC(CWinApp)
-public:
+  public:
     explicit CWinApp(LPCWSTR appName = nullptr);
     ~CWinApp() override;
 
@@ -71,7 +71,7 @@ public:
 
 class CWinAppEx : public CWinApp {
     DECLARE_DYNAMIC(CWinAppEx)
-public:
+  public:
     explicit CWinAppEx(BOOL resourceSmartUpdate = FALSE)
         : m_bResourceSmartUpdate(resourceSmartUpdate) {}
 

@@ -26,7 +26,8 @@ void CWnd::Attach(HWND window) {
 
 LRESULT CALLBACK CWnd::SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* self = reinterpret_cast<CWnd*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (self == nullptr || self->m_hWnd != window) return ::DefWindowProcW(window, message, wParam, lParam);
+    if (self == nullptr || self->m_hWnd != window)
+        return ::DefWindowProcW(window, message, wParam, lParam);
 
     CurrentMessage outer = self->m_current;  // messages nest (SendMessage inside a handler)
     self->m_current = {message, wParam, lParam};
@@ -78,6 +79,10 @@ void CWnd::CenterWindow() {
     ::SetWindowPos(m_hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-CPaintDC::CPaintDC(CWnd* window) : m_hWnd(window->m_hWnd) { m_hDC = ::BeginPaint(m_hWnd, &m_ps); }
+CPaintDC::CPaintDC(CWnd* window) : m_hWnd(window->m_hWnd) {
+    m_hDC = ::BeginPaint(m_hWnd, &m_ps);
+}
 
-CPaintDC::~CPaintDC() { ::EndPaint(m_hWnd, &m_ps); }
+CPaintDC::~CPaintDC() {
+    ::EndPaint(m_hWnd, &m_ps);
+}

@@ -7,7 +7,7 @@
 
 class CWnd : public CCmdTarget {
     DECLARE_DYNAMIC(CWnd)
-public:
+  public:
     CWnd() = default;
     // Destroys the window if it still exists.
     ~CWnd() override;
@@ -31,7 +31,7 @@ public:
 
     HWND m_hWnd = nullptr;
 
-protected:
+  protected:
     // Handles one message: the map first, then the window's own procedure.
     virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
     // Passes the message being handled to the window's original procedure.
@@ -44,7 +44,7 @@ protected:
     // Takes over a window created for this object.
     void Attach(HWND window);
 
-private:
+  private:
     static LRESULT CALLBACK SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
     struct CurrentMessage {
@@ -59,7 +59,7 @@ private:
 // Paint context of a window's WM_PAINT: BeginPaint on construction, EndPaint
 // on destruction.
 class CPaintDC {
-public:
+  public:
     explicit CPaintDC(CWnd* window);
     ~CPaintDC();
     CPaintDC(const CPaintDC&) = delete;
@@ -71,6 +71,6 @@ public:
     HDC m_hDC;
     PAINTSTRUCT m_ps;
 
-private:
+  private:
     HWND m_hWnd;
 };

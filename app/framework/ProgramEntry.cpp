@@ -11,8 +11,8 @@ namespace {
 void RestrictLibrarySearchToSystem() {
     using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
     HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-    auto set = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void (*)()>(
-        ::GetProcAddress(kernel, "SetDefaultDllDirectories")));
+    auto set = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(kernel, "SetDefaultDllDirectories")));
     if (set != nullptr) set(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 }  // namespace

@@ -43,7 +43,8 @@ std::optional<PackageTrailer> ReadPresentTrailer(Bytes image, uint64_t offset) {
 }
 
 bool IsPackageComplete(uint64_t imageSize, uint64_t offset, const PackageTrailer& trailer) {
-    return offset <= imageSize && kTrailerSize + uint64_t{trailer.payloadSize} <= imageSize - offset;
+    return offset <= imageSize &&
+           kTrailerSize + uint64_t{trailer.payloadSize} <= imageSize - offset;
 }
 
 std::array<uint8_t, kTrailerSize> EncodeTrailer(const PackageTrailer& trailer) {

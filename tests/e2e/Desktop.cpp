@@ -48,10 +48,12 @@ std::wstring TopWindow::ControlText(int id) const {
 
 std::wstring TopWindow::Describe() const {
     wchar_t head[256];
-    std::swprintf(head, 256, L"%p pid=%lu class=%ls visible=%d style=%08lx exstyle=%08lx rect=%ld,%ld,%ld,%ld",
+    std::swprintf(head, 256,
+                  L"%p pid=%lu class=%ls visible=%d style=%08lx exstyle=%08lx rect=%ld,%ld,%ld,%ld",
                   static_cast<void*>(handle), static_cast<unsigned long>(processId),
                   className.c_str(), visible ? 1 : 0, static_cast<unsigned long>(style),
-                  static_cast<unsigned long>(exStyle), rect.left, rect.top, rect.right, rect.bottom);
+                  static_cast<unsigned long>(exStyle), rect.left, rect.top, rect.right,
+                  rect.bottom);
     std::wstring line = std::wstring(head) + L" caption=\"" + caption + L"\"";
     for (const auto& [id, text] : controls) {
         line += L" [" + std::to_wstring(id) + L"]=\"" + text + L"\"";

@@ -33,7 +33,7 @@ const std::wstring kConflictText =
 
 // A started launcher; the destructor makes sure no launcher outlives a test.
 class LauncherRun {
-public:
+  public:
     explicit LauncherRun(const std::wstring& setup) {
         STARTUPINFOW startup{};
         startup.cb = sizeof(startup);
@@ -67,12 +67,12 @@ public:
         return mine;
     }
 
-private:
+  private:
     PROCESS_INFORMATION m_process{};
 };
 
 class LauncherE2E : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey); }
     void TearDown() override { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey); }
 
@@ -82,8 +82,8 @@ protected:
                            const std::wstring& name = L"TirnHomeISSetup.exe") {
         std::vector<uint8_t> image = ReadWholeFile(ExecutableDirectory() + L"TirnHomeISSetup.exe");
         if (version) {
-            auto trailer = tirn::format::EncodeTrailer({tirn::format::kTrailerMagic, *version,
-                                                        payloadSize, 0});
+            auto trailer = tirn::format::EncodeTrailer(
+                {tirn::format::kTrailerMagic, *version, payloadSize, 0});
             image.insert(image.end(), trailer.begin(), trailer.end());
             image.resize(image.size() + payloadSize, 0x3C);
         }
@@ -128,7 +128,8 @@ protected:
     static std::optional<uint32_t> RecordedVersion() {
         DWORD value = 0, size = 4, type = 0;
         if (::RegGetValueW(HKEY_LOCAL_MACHINE, kRecordKey, L"DefinitionVersion", RRF_RT_ANY, &type,
-                           &value, &size) != ERROR_SUCCESS || type != REG_DWORD) {
+                           &value, &size) != ERROR_SUCCESS ||
+            type != REG_DWORD) {
             return {};
         }
         return value;
@@ -167,7 +168,7 @@ protected:
 
 // A dialog window of this (another) process, with the given caption.
 class ForeignWindow {
-public:
+  public:
     ForeignWindow(const wchar_t* className, const wchar_t* caption, bool visible) {
         if (className == nullptr) {
             struct alignas(4) {
@@ -185,16 +186,16 @@ public:
             windowClass.hInstance = ::GetModuleHandleW(nullptr);
             windowClass.lpszClassName = className;
             ::RegisterClassW(&windowClass);
-            m_window = ::CreateWindowExW(0, className, L"", WS_POPUP | (visible ? WS_VISIBLE : 0),
-                                         0, 0, 100, 30, nullptr, nullptr, windowClass.hInstance,
-                                         nullptr);
+            m_window =
+                ::CreateWindowExW(0, className, L"", WS_POPUP | (visible ? WS_VISIBLE : 0), 0, 0,
+                                  100, 30, nullptr, nullptr, windowClass.hInstance, nullptr);
         }
         ::SetWindowTextW(m_window, caption);
     }
     ~ForeignWindow() { ::DestroyWindow(m_window); }
     HWND Handle() const { return m_window; }
 
-private:
+  private:
     static INT_PTR CALLBACK NoDialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
     HWND m_window;
 };
@@ -237,7 +238,10 @@ TEST_F(LauncherE2E, AnotherLaunchersMarkerMakesItQuitBeforeTouchingTheRecord) {
 
 TEST_F(LauncherE2E, ConflictingProductIsRefusedWithTheVietnameseMessage) {
     const std::vector<std::vector<std::wstring>> installs = {
-        {L"Tir.exe"}, {L"Tirn.exe"}, {L"Tir.exe", L"Tirn.exe", L"TirnHome.exe"}, {L"Tir.exe\\"},
+        {L"Tir.exe"},
+        {L"Tirn.exe"},
+        {L"Tir.exe", L"Tirn.exe", L"TirnHome.exe"},
+        {L"Tir.exe\\"},
         {L"Tirn.exe\\", L"TirnHome.exe"}};
     const std::wstring setup = MakeSetup(9);
     for (const auto& entries : installs) {
@@ -300,9 +304,9 @@ TEST_F(LauncherE2E, InstalledProductNotOlderIsStartedInItsDirectory) {
 }
 
 struct ProgressObservation {
-    std::optional<TopWindow> window;     // as first seen
-    std::vector<std::wstring> texts;     // distinct texts, in order
-    std::vector<DWORD> changedAt;        // ms since first seen
+    std::optional<TopWindow> window;  // as first seen
+    std::vector<std::wstring> texts;  // distinct texts, in order
+    std::vector<DWORD> changedAt;     // ms since first seen
     bool topmost = false;
     bool markerPresent = false;
 };
@@ -417,9 +421,8 @@ TEST_F(LauncherE2E, UserDismissingTheProgressWindowEndsTheProcessCleanly) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         LauncherRun run(setup);
-        ProgressObservation seen = ObserveProgress(run, [&](const TopWindow& w) {
-            ::PostMessageW(w.handle, c.message, c.wParam, 0);
-        });
+        ProgressObservation seen = ObserveProgress(
+            run, [&](const TopWindow& w) { ::PostMessageW(w.handle, c.message, c.wParam, 0); });
         std::optional<DWORD> ended = run.WaitForEnd();
         ASSERT_TRUE(ended);
         EXPECT_EQ(*ended, 0u);  // a fault would end it with an exception code
@@ -435,7 +438,7 @@ std::wstring StagingDirectory() {
 }
 
 class UnpackingRoad : public LauncherE2E {
-protected:
+  protected:
     void SetUp() override {
         LauncherE2E::SetUp();
         RemoveTree(StagingDirectory());
@@ -461,7 +464,8 @@ TEST_F(UnpackingRoad, StartsTheExtractedInstallerAfterRecordingTheVersion) {
         bool installed;
         std::string arguments;
     };
-    for (const Case& c : {Case{"fresh installation", false, ""}, Case{"upgrade", true, " /Upgrade"}}) {
+    for (const Case& c :
+         {Case{"fresh installation", false, ""}, Case{"upgrade", true, " /Upgrade"}}) {
         SCOPED_TRACE(c.name);
         ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey);
         ::DeleteFileW((Installer() + L".started").c_str());
@@ -556,7 +560,9 @@ TEST_F(UnpackingRoad, DemoProductLifecycle) {
     };
 
     EXPECT_EQ(RunToEnd(Setup(L"demo-v1.exe")), 0u);
-    EXPECT_FALSE(windowSaying(L"Tirn Home Setup", L"Fresh installation of Tirn Home, definition version 1.").empty());
+    EXPECT_FALSE(
+        windowSaying(L"Tirn Home Setup", L"Fresh installation of Tirn Home, definition version 1.")
+            .empty());
     for (int i = 0; i < 100 && !::PathFileExistsW((product + L"\\TirnHome.version").c_str()); ++i) {
         ::Sleep(50);
     }
@@ -573,7 +579,8 @@ TEST_F(UnpackingRoad, DemoProductLifecycle) {
     ::Sleep(3500);
 
     EXPECT_EQ(RunToEnd(Setup(L"demo-v2.exe")), 0u);
-    EXPECT_FALSE(windowSaying(L"Tirn Home Setup", L"Upgrade of Tirn Home, definition version 2.").empty());
+    EXPECT_FALSE(
+        windowSaying(L"Tirn Home Setup", L"Upgrade of Tirn Home, definition version 2.").empty());
     EXPECT_EQ(RecordedVersion(), 2u);
     ::Sleep(3500);
 

@@ -50,7 +50,8 @@ int wmain(int argc, wchar_t** argv) {
         }
         return found.empty() ? 1 : 0;
     }
-    std::fprintf(stderr, "usage: WindowProbe list | wait-progress MS | wait-caption CAPTION MS | "
+    std::fprintf(stderr,
+                 "usage: WindowProbe list | wait-progress MS | wait-caption CAPTION MS | "
                  "close-message-box CAPTION MS\n");
     return 2;
 }

@@ -5,12 +5,20 @@
 #include <windows.h>
 
 extern "C" {
-__declspec(dllexport) void* __cdecl FDICreate() { return nullptr; }
-__declspec(dllexport) BOOL __cdecl FDICopy() { return FALSE; }
+__declspec(dllexport) void* __cdecl FDICreate() {
+    return nullptr;
+}
+__declspec(dllexport) BOOL __cdecl FDICopy() {
+    return FALSE;
+}
 #ifndef WITHOUT_IS_CABINET
-__declspec(dllexport) BOOL __cdecl FDIIsCabinet() { return FALSE; }
+__declspec(dllexport) BOOL __cdecl FDIIsCabinet() {
+    return FALSE;
+}
 #endif
-__declspec(dllexport) BOOL __cdecl FDIDestroy() { return TRUE; }
+__declspec(dllexport) BOOL __cdecl FDIDestroy() {
+    return TRUE;
+}
 }
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {

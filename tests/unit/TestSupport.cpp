@@ -21,7 +21,9 @@ ScratchDirectory::ScratchDirectory() {
     if (!::CreateDirectoryW(m_path.c_str(), nullptr)) throw std::runtime_error("scratch directory");
 }
 
-ScratchDirectory::~ScratchDirectory() { RemoveTree(m_path); }
+ScratchDirectory::~ScratchDirectory() {
+    RemoveTree(m_path);
+}
 
 void RemoveTree(const std::wstring& path) {
     DWORD attributes = ::GetFileAttributesW(path.c_str());
@@ -68,7 +70,9 @@ void WriteWholeFile(const std::wstring& path, const std::vector<uint8_t>& bytes)
     if (!ok || written != bytes.size()) throw std::runtime_error("cannot write file");
 }
 
-void CreateEmptyFile(const std::wstring& path) { WriteWholeFile(path, {}); }
+void CreateEmptyFile(const std::wstring& path) {
+    WriteWholeFile(path, {});
+}
 
 DWORD RunAndWait(const std::wstring& commandLine, DWORD timeoutMs) {
     STARTUPINFOW startup{};

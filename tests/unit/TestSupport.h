@@ -17,7 +17,7 @@ std::wstring ExecutableDirectory();
 // A fresh directory under the temporary directory, removed with its
 // contents on destruction.
 class ScratchDirectory {
-public:
+  public:
     ScratchDirectory();
     ~ScratchDirectory();
     ScratchDirectory(const ScratchDirectory&) = delete;
@@ -26,7 +26,7 @@ public:
     const std::wstring& Path() const { return m_path; }  // no trailing backslash
     std::wstring operator/(const std::wstring& name) const { return m_path + L"\\" + name; }
 
-private:
+  private:
     std::wstring m_path;
 };
 

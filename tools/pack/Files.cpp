@@ -11,7 +11,9 @@
 namespace tirn::pack {
 
 namespace {
-std::string SystemMessage() { return std::strerror(errno); }
+std::string SystemMessage() {
+    return std::strerror(errno);
+}
 }  // namespace
 
 File::~File() {
@@ -111,6 +113,8 @@ ScratchFile::ScratchFile() {
     m_path = pattern;
 }
 
-ScratchFile::~ScratchFile() { ::unlink(m_path.c_str()); }
+ScratchFile::~ScratchFile() {
+    ::unlink(m_path.c_str());
+}
 
 }  // namespace tirn::pack

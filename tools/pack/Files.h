@@ -27,7 +27,7 @@ enum ExitCode {
 };
 
 class File {
-public:
+  public:
     File() = default;
     File(int fd, std::string path) : m_fd(fd), m_path(std::move(path)) {}
     ~File();
@@ -45,7 +45,7 @@ public:
     const std::string& Path() const { return m_path; }
     void Close();
 
-private:
+  private:
     int m_fd = -1;
     std::string m_path;
 };
@@ -53,13 +53,13 @@ private:
 // Written as "<path>.tmp-<pid>"; Commit renames it to path, otherwise the
 // destructor removes it: a failed run leaves nothing half-written behind.
 class AtomicOutput {
-public:
+  public:
     AtomicOutput(const std::string& path, unsigned mode);
     ~AtomicOutput();
     File& Stream() { return m_file; }
     void Commit();
 
-private:
+  private:
     std::string m_path;
     std::string m_temporaryPath;
     File m_file;
@@ -68,12 +68,12 @@ private:
 
 // A scratch file in $TMPDIR (or /tmp), removed on destruction.
 class ScratchFile {
-public:
+  public:
     ScratchFile();
     ~ScratchFile();
     const std::string& Path() const { return m_path; }
 
-private:
+  private:
     std::string m_path;
 };
 

@@ -20,7 +20,7 @@ constexpr size_t kHeaderWindow = 1 << 20;          // headers and section table 
 
 // Progress on stderr for large payloads, only when asked (a terminal).
 class Progress {
-public:
+  public:
     Progress(bool enabled, const char* what, uint64_t total)
         : m_enabled(enabled && total >= (64u << 20)), m_what(what), m_total(total) {}
     void Update(uint64_t done) {
@@ -32,7 +32,7 @@ public:
         if (m_enabled) std::fprintf(stderr, "\n");
     }
 
-private:
+  private:
     bool m_enabled;
     const char* m_what;
     uint64_t m_total;
@@ -68,7 +68,8 @@ void CopyBlocks(const File& source, uint64_t offset, uint64_t length, File& out,
 
 void CopyPlain(const File& source, uint64_t length, File& out) {
     Progress none(false, "", 1);
-    CopyBlocks(source, 0, length, out, [](uint8_t*, uint32_t) {}, none);
+    CopyBlocks(
+        source, 0, length, out, [](uint8_t*, uint32_t) {}, none);
 }
 
 void RequireOneFile(const std::vector<CabinetEntry>& files, const std::string& name) {
@@ -82,20 +83,21 @@ void RequireOneFile(const std::vector<CabinetEntry>& files, const std::string& n
 PackageTrailer RequireCompletePackage(const PackageReport& report) {
     if (!report.present) throw ToolError(kExitNoPackage, report.setup + ": carries no package");
     if (!report.complete) {
-        throw ToolError(kExitNoPackage, report.setup + ": the package is cut (" +
-                                            std::to_string(report.fileSize - report.trailerOffset -
-                                                           kTrailerSize) +
-                                            " of " + std::to_string(report.payloadSize) +
-                                            " payload bytes present)");
+        throw ToolError(kExitNoPackage,
+                        report.setup + ": the package is cut (" +
+                            std::to_string(report.fileSize - report.trailerOffset - kTrailerSize) +
+                            " of " + std::to_string(report.payloadSize) +
+                            " payload bytes present)");
     }
-    return PackageTrailer{tirn::format::kTrailerMagic, report.definitionVersion,
-                          report.payloadSize, report.reserved};
+    return PackageTrailer{tirn::format::kTrailerMagic, report.definitionVersion, report.payloadSize,
+                          report.reserved};
 }
 
 void DescrambleInto(const PackageReport& report, const File& setup, File& out, bool progress) {
     Progress meter(progress, "unpacking", report.payloadSize);
-    CopyBlocks(setup, report.trailerOffset + kTrailerSize, report.payloadSize, out,
-               [](uint8_t* b, uint32_t n) { DescrambleBlock(b, n); }, meter);
+    CopyBlocks(
+        setup, report.trailerOffset + kTrailerSize, report.payloadSize, out,
+        [](uint8_t* b, uint32_t n) { DescrambleBlock(b, n); }, meter);
 }
 
 }  // namespace
@@ -159,7 +161,8 @@ PackageReport ReadPackageReport(const File& setup) {
     report.definitionVersion = trailer->definitionVersion;
     report.payloadSize = trailer->payloadSize;
     report.reserved = trailer->reserved;
-    report.complete = tirn::format::IsPackageComplete(report.fileSize, report.trailerOffset, *trailer);
+    report.complete =
+        tirn::format::IsPackageComplete(report.fileSize, report.trailerOffset, *trailer);
     return report;
 }
 }  // namespace

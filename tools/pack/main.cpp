@@ -84,7 +84,8 @@ Arguments Parse(int argc, char** argv, int first, const std::vector<std::string>
 uint32_t ParseVersion(const std::string& text) {
     if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
         text.size() > 10 || std::stoull(text) > 0xFFFFFFFFull) {
-        UsageError("--definition-version must be a number from 0 to 4294967295, not '" + text + "'");
+        UsageError("--definition-version must be a number from 0 to 4294967295, not '" + text +
+                   "'");
     }
     return static_cast<uint32_t>(std::stoull(text));
 }
@@ -121,7 +122,8 @@ void PrintReport(const PackageReport& r, bool json) {
             for (size_t i = 0; i < r.files->size(); ++i) {
                 const CabinetEntry& f = (*r.files)[i];
                 std::cout << (i ? ", " : "") << "{\"name\": " << JsonString(f.name)
-                          << ", \"size\": " << f.size << ", \"date\": " << JsonString(f.date) << "}";
+                          << ", \"size\": " << f.size << ", \"date\": " << JsonString(f.date)
+                          << "}";
             }
             std::cout << "]";
         } else if (!r.cabinetError.empty()) {
@@ -163,8 +165,8 @@ int Run(int argc, char** argv) {
         return kExitOk;
     }
     if (command == "build") {
-        Arguments args = Parse(argc, argv, 2,
-                               {"--launcher", "--definition-version", "--installer", "--cab", "-o"});
+        Arguments args = Parse(
+            argc, argv, 2, {"--launcher", "--definition-version", "--installer", "--cab", "-o"});
         if (!args.plain.empty() || args.json) UsageError("unexpected argument for build");
         BuildRequest request;
         request.launcher = args.Require("--launcher");

@@ -12,7 +12,7 @@ namespace {
 constexpr wchar_t kKey[] = L"Software\\Tirn";
 
 class InstallationRecordTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKey); }
     void TearDown() override { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKey); }
 
@@ -23,8 +23,8 @@ protected:
     }
     static void SetValue(const wchar_t* name, DWORD type, const void* data, DWORD size) {
         ScopedRegKey key;
-        ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_SET_VALUE,
-                                    nullptr, key.Receive(), nullptr),
+        ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                    key.Receive(), nullptr),
                   ERROR_SUCCESS);
         ASSERT_EQ(::RegSetValueExW(key.Get(), name, 0, type, static_cast<const BYTE*>(data), size),
                   ERROR_SUCCESS);
@@ -86,8 +86,8 @@ TEST_F(InstallationRecordTest, InstallDirWithoutTerminatorIsTerminatedOrRefused)
         size_t units;
         int expected;
     };
-    for (const Case& c : {Case{"short", 7, 7}, Case{"259 units", 259, 259},
-                          Case{"fills all 260 units", 260, 0}}) {
+    for (const Case& c :
+         {Case{"short", 7, 7}, Case{"259 units", 259, 259}, Case{"fills all 260 units", 260, 0}}) {
         SCOPED_TRACE(c.name);
         std::wstring text(c.units, L'd');
         SetValue(L"szTirnDir", REG_SZ, text.data(), static_cast<DWORD>(c.units * 2));

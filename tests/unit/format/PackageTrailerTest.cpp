@@ -164,7 +164,8 @@ TEST(PackageTrailer, MagicIsTheFourBytesTIRS) {
 
 TEST(PackageTrailer, EncodeWritesLittleEndianFieldsInOrder) {
     auto bytes = EncodeTrailer(PackageTrailer{kTrailerMagic, 0x01020304, 0xA0B0C0D0, 0});
-    const uint8_t expected[16] = {'T', 'I', 'R', 'S', 4, 3, 2, 1, 0xD0, 0xC0, 0xB0, 0xA0, 0, 0, 0, 0};
+    const uint8_t expected[16] = {'T',  'I',  'R',  'S',  4, 3, 2, 1,
+                                  0xD0, 0xC0, 0xB0, 0xA0, 0, 0, 0, 0};
     EXPECT_EQ(0, std::memcmp(bytes.data(), expected, 16));
 }
 

@@ -20,7 +20,9 @@ TEST(DescrambleBlock, KnownAnswers) {
     };
     const Case cases[] = {
         // Full block: key starts at 0xB7 (40960 mod 256 = 0).
-        {"full block", {0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80}, 40960,
+        {"full block",
+         {0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80},
+         40960,
          {0xA7, 0x68, 0xCF, 0x10, 0xEB, 0xA4, 0x8F, 0x02}},
         // Short block of 5: key starts at 5 XOR 0xB7 = 0xB2.
         {"five bytes", {0x10, 0x20, 0x30, 0x40, 0x50}, 5, {0xA2, 0x6D, 0xCF, 0x02, 0xE6}},
@@ -32,7 +34,8 @@ TEST(DescrambleBlock, KnownAnswers) {
         std::vector<uint8_t> block(c.length, 0);
         std::copy(c.input.begin(), c.input.end(), block.begin());
         DescrambleBlock(block.data(), c.length);
-        EXPECT_EQ(std::vector<uint8_t>(block.begin(), block.begin() + c.expected.size()), c.expected);
+        EXPECT_EQ(std::vector<uint8_t>(block.begin(), block.begin() + c.expected.size()),
+                  c.expected);
     }
 }
 

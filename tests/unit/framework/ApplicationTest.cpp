@@ -9,7 +9,7 @@
 namespace {
 
 class TestApp : public CWinAppEx {
-public:
+  public:
     TestApp() : CWinAppEx(TRUE) {}
     int initCalls = 0;
     bool exited = false;
@@ -50,7 +50,9 @@ UINT RecordAndReturn(LPVOID parameter) {
     return static_cast<UINT>(reinterpret_cast<uintptr_t>(parameter));
 }
 
-UINT Throw(LPVOID) { throw std::runtime_error("worker failed"); }
+UINT Throw(LPVOID) {
+    throw std::runtime_error("worker failed");
+}
 
 // Suspended, so that the self-deleting object is still there to be asked for
 // its handle; then resumed and awaited through a duplicate.
@@ -59,8 +61,8 @@ DWORD RunToExitCode(AFX_THREADPROC procedure, LPVOID parameter, int priority = 0
         AfxBeginThread(procedure, parameter, priority, 0, CREATE_SUSPENDED, nullptr);
     if (thread == nullptr) return 0xBAD;
     HANDLE handle;
-    ::DuplicateHandle(::GetCurrentProcess(), thread->m_hThread, ::GetCurrentProcess(), &handle,
-                      0, FALSE, DUPLICATE_SAME_ACCESS);
+    ::DuplicateHandle(::GetCurrentProcess(), thread->m_hThread, ::GetCurrentProcess(), &handle, 0,
+                      FALSE, DUPLICATE_SAME_ACCESS);
     if (::GetThreadPriority(handle) != priority) return 0xBAD0;
     ::ResumeThread(handle);
     ::WaitForSingleObject(handle, 10000);

@@ -11,7 +11,7 @@ namespace {
 
 // A dialog that records what happened to its window.
 class ProbeDialog : public CDialog {
-public:
+  public:
     explicit ProbeDialog(UINT templateId) : CDialog(templateId) {}
 
     std::function<void(ProbeDialog&)> onInit;
@@ -27,7 +27,7 @@ public:
         return TRUE;
     }
 
-protected:
+  protected:
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
         if (message == WM_SHOWWINDOW && wParam) everShown = true;
         return CDialog::WindowProc(message, wParam, lParam);

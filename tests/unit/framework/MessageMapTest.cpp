@@ -5,7 +5,7 @@
 namespace {
 
 class Base : public CCmdTarget {
-public:
+  public:
     int hits = 0;
     void OnFirst() { hits += 1; }
     void OnSecond() { hits += 10; }
@@ -18,7 +18,7 @@ ON_COMMAND(2, &Base::OnSecond)
 END_MESSAGE_MAP()
 
 class Derived : public Base {
-public:
+  public:
     void OnSecondAgain() { hits += 100; }
     DECLARE_MESSAGE_MAP()
 };

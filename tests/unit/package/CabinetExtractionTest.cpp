@@ -15,7 +15,9 @@ using tirn::test::ExecutableDirectory;
 using tirn::test::ReadWholeFile;
 using tirn::test::ScratchDirectory;
 
-std::wstring Fixture(const wchar_t* name) { return ExecutableDirectory() + L"cabinets\\" + name; }
+std::wstring Fixture(const wchar_t* name) {
+    return ExecutableDirectory() + L"cabinets\\" + name;
+}
 
 bool Exists(const std::wstring& path) {
     return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -35,8 +37,8 @@ std::pair<WORD, WORD> StoredDosTime(const std::wstring& cabinet) {
 CabinetExtractResult ExtractFiles(const std::wstring& cabinet, const std::wstring& destination) {
     ScopedCabinetApi api;
     ExtractedFileList list;
-    CabinetExtractResult result = ExtractCabinetFiles(api.Get(), cabinet.c_str(),
-                                                      destination.c_str(), list);
+    CabinetExtractResult result =
+        ExtractCabinetFiles(api.Get(), cabinet.c_str(), destination.c_str(), list);
     ReleaseExtractedFileList(list);
     return result;
 }
@@ -51,8 +53,9 @@ TEST(ExtractCabinet, OneFileCabinetGivesItsPathContentAndStoredTime) {
             ASSERT_TRUE(ExtractCabinet(Fixture(cabinet).c_str(), destination.c_str(), first));
             const std::wstring expected = dest / L"TirnHomeSetup.exe";
             EXPECT_EQ(std::wstring(first), expected);
-            EXPECT_EQ(ReadWholeFile(expected),
-                      ReadWholeFile(ExecutableDirectory() + L"cabinets\\TirnHomeSetup.exe.expected"));
+            EXPECT_EQ(
+                ReadWholeFile(expected),
+                ReadWholeFile(ExecutableDirectory() + L"cabinets\\TirnHomeSetup.exe.expected"));
 
             HANDLE file = ::CreateFileW(expected.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                         OPEN_EXISTING, 0, nullptr);
@@ -111,7 +114,8 @@ TEST(ExtractCabinetFiles, ResultCodes) {
         {"not a cabinet", Fixture(L"not-a-cabinet.cab"), dest.Path(), EXTRACT_BAD_CABINET},
         {"a directory as the cabinet", dest.Path(), dest.Path(), EXTRACT_BAD_CABINET},
         {"missing cabinet", dest / L"none.cab", dest.Path(), EXTRACT_NO_CABINET_FILE},
-        {"missing destination", Fixture(L"one-compressed.cab"), dest / L"none", EXTRACT_NO_DESTINATION},
+        {"missing destination", Fixture(L"one-compressed.cab"), dest / L"none",
+         EXTRACT_NO_DESTINATION},
         {"destination is a file", Fixture(L"one-compressed.cab"), dest / L"a-file",
          EXTRACT_NO_DESTINATION},
         {"continued from a previous cabinet", Fixture(L"continued-from-previous.cab"), dest.Path(),
@@ -125,7 +129,8 @@ TEST(ExtractCabinetFiles, ResultCodes) {
     }
     ScopedCabinetApi api;
     ExtractedFileList list;
-    EXPECT_EQ(ExtractCabinetFiles(api.Get(), nullptr, dest.Path().c_str(), list), EXTRACT_BAD_ARGUMENT);
+    EXPECT_EQ(ExtractCabinetFiles(api.Get(), nullptr, dest.Path().c_str(), list),
+              EXTRACT_BAD_ARGUMENT);
     EXPECT_EQ(ExtractCabinetFiles(api.Get(), Fixture(L"two.cab").c_str(), nullptr, list),
               EXTRACT_BAD_ARGUMENT);
     EXPECT_EQ(list.items, nullptr);
@@ -171,12 +176,14 @@ TEST(IsSafeStoredName, OnlyRelativeNamesBelowTheDestination) {
         bool safe;
     };
     const Case cases[] = {
-        {"setup.exe", true},       {"sub\\setup.exe", true},   {"a..b\\..c", true},
-        {"...\\x", true},          {"..", false},              {"..\\x", false},
-        {"a\\..\\..\\x", false},   {"a/../x", false},          {"a\\..", false},
-        {"C:\\x", false},          {"C:x", false},             {"x:stream", false},
-        {"\\x", false},            {"\\\\server\\share\\x", false}, {"/etc/x", false},
-        {"", false},
+        {"setup.exe", true},     {"sub\\setup.exe", true},
+        {"a..b\\..c", true},     {"...\\x", true},
+        {"..", false},           {"..\\x", false},
+        {"a\\..\\..\\x", false}, {"a/../x", false},
+        {"a\\..", false},        {"C:\\x", false},
+        {"C:x", false},          {"x:stream", false},
+        {"\\x", false},          {"\\\\server\\share\\x", false},
+        {"/etc/x", false},       {"", false},
     };
     for (const Case& c : cases) EXPECT_EQ(IsSafeStoredName(c.name), c.safe) << c.name;
     EXPECT_FALSE(IsSafeStoredName(nullptr));

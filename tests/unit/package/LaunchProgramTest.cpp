@@ -30,12 +30,19 @@ std::string Utf8(const std::wstring& text) {
 
 TEST(LaunchProgram, QuotesThePathAndAddsArgumentsOnlyWhenPresent) {
     ScratchDirectory dir;
-    // Long enough that the quoted path, a space and "/Upgrade" pass 260 units.
+    // The program path is 251 units: quoted, with a space and "/Upgrade", the
+    // command line passes 260 units, while the stand-in's own record file
+    // (the path + ".started") still fits the 260-unit limit.
+    const size_t programLength = 251;
+    const size_t directoryLength = programLength - std::wstring(L"\\TirnHomeSetup.exe").size();
     std::wstring deep = dir.Path();
-    while (deep.size() < 230) {
+    while (deep.size() + 13 < directoryLength) {
         deep += L"\\" + std::wstring(12, L'd');
         ::CreateDirectoryW(deep.c_str(), nullptr);
     }
+    deep += L"\\" + std::wstring(directoryLength - deep.size() - 1, L'e');
+    ::CreateDirectoryW(deep.c_str(), nullptr);
+    ASSERT_EQ(deep.size(), directoryLength);
     struct Case {
         const char* name;
         std::wstring directory;

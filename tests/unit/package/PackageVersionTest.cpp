@@ -16,7 +16,9 @@ using tirn::test::ReadWholeFile;
 using tirn::test::ScratchDirectory;
 using tirn::test::WriteWholeFile;
 
-std::vector<uint8_t> Probe() { return ReadWholeFile(ExecutableDirectory() + L"PackageVersionProbe.exe"); }
+std::vector<uint8_t> Probe() {
+    return ReadWholeFile(ExecutableDirectory() + L"PackageVersionProbe.exe");
+}
 
 std::vector<uint8_t> TrailerBytes(uint32_t magic, uint32_t version, uint32_t payloadSize,
                                   uint32_t reserved) {
@@ -51,7 +53,8 @@ TEST(ReadPackageVersion, FromTheRunningExecutable) {
         {"payload cut short", concat(trailer, std::vector<uint8_t>(10)), 5},
         {"no payload at all", trailer, 5},
         {"any reserved value", concat(TrailerBytes(kTrailerMagic, 5, 100, 0xFFFFFFFF), payload), 5},
-        {"version 0 reads as no package", concat(TrailerBytes(kTrailerMagic, 0, 100, 0), payload), 0},
+        {"version 0 reads as no package", concat(TrailerBytes(kTrailerMagic, 0, 100, 0), payload),
+         0},
         {"largest version", concat(TrailerBytes(kTrailerMagic, 0x7FFFFFFF, 0, 0), {}), 0x7FFFFFFF},
         {"trailer cut to 15 bytes", std::vector<uint8_t>(trailer.begin(), trailer.end() - 1), 0},
         {"wrong magic", concat(TrailerBytes(0x53524955, 5, 100, 0), payload), 0},

@@ -43,10 +43,12 @@ TEST(CombinePath, JoinsWithinTheCapacityAndCutsTheName) {
     };
     const Case cases[] = {
         {"plain", L"C:\\Temp", 260, L"TirnHomeSetup.cab", L"C:\\Temp\\TirnHomeSetup.cab"},
-        {"trailing backslash", L"C:\\Temp\\", 260, L"TirnHomeSetup.cab", L"C:\\Temp\\TirnHomeSetup.cab"},
+        {"trailing backslash", L"C:\\Temp\\", 260, L"TirnHomeSetup.cab",
+         L"C:\\Temp\\TirnHomeSetup.cab"},
         {"250 units, name cut to 8", dir250, 260, L"TirnHomeSetup.cab", dir250 + L"\\TirnHome"},
         {"250 units with backslash", dir249b, 260, L"TirnHomeSetup.cab", dir249b + L"TirnHome"},
-        {"room for one unit", std::wstring(257, L'd'), 260, L"abc", std::wstring(257, L'd') + L"\\a"},
+        {"room for one unit", std::wstring(257, L'd'), 260, L"abc",
+         std::wstring(257, L'd') + L"\\a"},
         {"capacity - 2 units: no room", dir258, 260, L"abc", L""},
         // What a 247-unit directory without backslash joins to at the staging
         // capacity: 260 units, which the staging directory refuses.
@@ -71,7 +73,7 @@ TEST(CombinePath, JoinsWithinTheCapacityAndCutsTheName) {
 
 // GetTempPathW follows TMP; the long values need not exist.
 class StagingDirectoryTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ::GetEnvironmentVariableW(L"TMP", m_tmp, MAX_PATH);
         ::GetEnvironmentVariableW(L"TEMP", m_temp, MAX_PATH);
@@ -85,7 +87,7 @@ protected:
         ::SetEnvironmentVariableW(L"TEMP", path.c_str());
     }
 
-private:
+  private:
     wchar_t m_tmp[MAX_PATH] = L"";
     wchar_t m_temp[MAX_PATH] = L"";
 };
@@ -110,7 +112,8 @@ TEST_F(StagingDirectoryTest, LongTemporaryPathsCutTheNameOrAreRefused) {
         {"258 units: name cut to 1", TempPathOf(258, true), TempPathOf(258, true) + L"T"},
         {"259 units", TempPathOf(259, true), L""},
         // The system adds the missing backslash: 248 units, name cut to 11.
-        {"TMP without backslash", TempPathOf(247, false), TempPathOf(247, false) + L"\\TirnHome201"},
+        {"TMP without backslash", TempPathOf(247, false),
+         TempPathOf(247, false) + L"\\TirnHome201"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -13,7 +13,7 @@ namespace {
 constexpr WORD kEnglishUs = 1033;
 
 class LauncherResources : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         path = tirn::test::ExecutableDirectory() + L"TirnHomeISSetup.exe";
         module = ::LoadLibraryExW(path.c_str(), nullptr,
@@ -68,7 +68,7 @@ TEST_F(LauncherResources, MarkerDialogTemplate102) {
     EXPECT_EQ(r.Dword(), 0u);     // helpID
     EXPECT_EQ(r.Dword(), static_cast<uint32_t>(WS_EX_APPWINDOW));
     EXPECT_EQ(r.Dword(), static_cast<uint32_t>(WS_POPUP | WS_VISIBLE | WS_CAPTION | DS_MODALFRAME |
-                                                DS_SETFONT | DS_FIXEDSYS));
+                                               DS_SETFONT | DS_FIXEDSYS));
     EXPECT_EQ(r.Word(), 0);  // controls
     EXPECT_EQ(r.Word(), 0);  // x
     EXPECT_EQ(r.Word(), 0);  // y
@@ -135,7 +135,8 @@ TEST_F(LauncherResources, ConflictMessagesAreExactAndEnglishUsTagged) {
          L"If you want to install Tirn Home, uninstall it first !",
          102},
         {IDS_CONFLICT_VIETNAMESE,
-         L"M\u1ed9t phi\u00ean b\u1ea3n cao h\u01a1n c\u1ee7a Tirn \u0111\u00e3 \u0111\u01b0\u1ee3c "
+         L"M\u1ed9t phi\u00ean b\u1ea3n cao h\u01a1n c\u1ee7a Tirn \u0111\u00e3 "
+         L"\u0111\u01b0\u1ee3c "
          L"c\u00e0i \u0111\u1eb7t tr\u00ean m\u00e1y t\u00ednh. \n"
          L"N\u1ebfu b\u1ea1n th\u1ef1c s\u1ef1 mu\u1ed1n c\u00e0i \u0111\u1eb7t Tirn Home th\u00ec "
          L"h\u00e3y g\u1ee1 b\u1ecf phi\u00ean b\u1ea3n \u0111\u00e3 c\u00e0i !",

@@ -87,7 +87,8 @@ TEST(ProgressWindow, DotsCycleOneTwoThreeNoneEveryHalfSecond) {
     struct Case {
         const wchar_t* base;
     };
-    for (const Case& c : {Case{L"\u0110ang n\u00e2ng c\u1ea5p. Vui l\u00f2ng \u0111\u1ee3i "}, Case{L""}}) {
+    for (const Case& c :
+         {Case{L"\u0110ang n\u00e2ng c\u1ea5p. Vui l\u00f2ng \u0111\u1ee3i "}, Case{L""}}) {
         SCOPED_TRACE(std::wstring(c.base).size());
         const std::wstring base = c.base;
         std::vector<std::wstring> seen;
@@ -98,7 +99,8 @@ TEST(ProgressWindow, DotsCycleOneTwoThreeNoneEveryHalfSecond) {
             HWND window = FindProgressWindow();
             if (window == nullptr) return CloseLikeTheWorker(&dialog);
             auto start = std::chrono::steady_clock::now();
-            while (seen.size() < 5 && std::chrono::steady_clock::now() - start < std::chrono::seconds(5)) {
+            while (seen.size() < 5 &&
+                   std::chrono::steady_clock::now() - start < std::chrono::seconds(5)) {
                 std::wstring text = ControlText(window);
                 if (seen.empty() || text != seen.back()) {
                     seen.push_back(text);
@@ -128,7 +130,8 @@ TEST(ProgressWindow, CentredTopmostWithoutCaption) {
     LONG style = 0, exStyle = 0;
     std::thread observer([&] {
         HWND window = FindProgressWindow();
-        for (int i = 0; i < 200 && window && !(::GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST); ++i) {
+        for (int i = 0;
+             i < 200 && window && !(::GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST); ++i) {
             ::Sleep(5);
         }
         if (window) {
