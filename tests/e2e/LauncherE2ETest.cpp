@@ -587,9 +587,12 @@ TEST_F(UnpackingRoad, DemoProductLifecycle) {
     ::CopyFileW((product + L"\\TirnHome.exe").c_str(), (product + L"\\Tir.exe").c_str(), FALSE);
     LauncherRun refused(Setup(L"demo-v2.exe"));
     std::vector<TopWindow> boxes = WaitForWindows(
-        [&](const TopWindow& w) { return w.processId == refused.Pid() && w.visible; }, 15000);
+        [&](const TopWindow& w) {
+            return w.processId == refused.Pid() && w.visible && w.caption == L"Tirn Home";
+        },
+        15000);
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].caption, L"Tirn Home");
+    EXPECT_EQ(boxes[0].className, L"#32770");
     ::PostMessageW(boxes[0].handle, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(refused.WaitForEnd());
     RemoveTree(product);
