@@ -6,6 +6,7 @@
 #include "CabinetExtraction.h"
 #include "PayloadStaging.h"
 #include "SelfImageView.h"
+#include "ViewGuard.h"
 #include "format/PackageTrailer.h"
 
 #include <shlwapi.h>
@@ -39,11 +40,13 @@ int ExtractAndRunPackage(const wchar_t* setupArgs) {
         // Held until after the launch; released on every way out.
         SelfImageView view;
         if (!view.Open()) return view.LastError() != 0 ? static_cast<int>(view.LastError()) : -1;
-        std::optional<uint64_t> trailerOffset = tirn::format::FindPackageTrailer(view.Bytes());
-        if (!trailerOffset) return -1;
-        std::optional<tirn::format::PackageTrailer> trailer =
-            tirn::format::ReadPresentTrailer(view.Bytes(), *trailerOffset);
-        if (!trailer) return -1;
+        std::optional<uint64_t> trailerOffset;
+        std::optional<tirn::format::PackageTrailer> trailer;
+        auto locate = [&] {
+            trailerOffset = tirn::format::FindPackageTrailer(view.Bytes());
+            if (trailerOffset) trailer = tirn::format::ReadPresentTrailer(view.Bytes(), *trailerOffset);
+        };
+        if (!RunGuarded(locate) || !trailer) return -1;
         if (!tirn::format::IsPackageComplete(view.Size(), *trailerOffset, *trailer)) return -1;
 
         wchar_t stagingDirectory[MAX_PATH];

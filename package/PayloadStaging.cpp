@@ -1,6 +1,7 @@
 #include "PayloadStaging.h"
 
 #include "ScopedHandle.h"
+#include "ViewGuard.h"
 #include "format/PayloadScrambling.h"
 
 #include <cstring>
@@ -55,7 +56,12 @@ int WritePayloadFile(const uint8_t* source, uint32_t size, const wchar_t* path) 
         const uint32_t length = size - done >= tirn::format::kPayloadBlockSize
                                     ? tirn::format::kPayloadBlockSize
                                     : size - done;
-        std::memcpy(block.get(), source + done, length);
+        // The source is the mapped own executable: a read error of the file
+        // is a failed write, not a crash.
+        auto copy = [&block, source, done, length] {
+            std::memcpy(block.get(), source + done, length);
+        };
+        if (!RunGuarded(copy)) return 0;
         DescrambleBlock(block.get(), length);
         DWORD written = 0;
         if (!::WriteFile(file.Get(), block.get(), length, &written, nullptr)) written = 0;

@@ -1,4 +1,5 @@
 #include "package/PayloadStaging.h"
+#include "package/ViewGuard.h"
 #include "package/format/PayloadScrambling.h"
 #include "tests/unit/TestSupport.h"
 
@@ -170,6 +171,40 @@ TEST(WritePayloadFileLimited, AWriteFailingPartWayReturnsZeroAndKeepsWhatWasWrit
     const std::vector<uint8_t> kept = ReadWholeFile(path);
     ASSERT_EQ(kept.size(), 2u * 40960);
     EXPECT_TRUE(std::equal(kept.begin(), kept.end(), plain.begin()));
+}
+
+}  // namespace
+
+namespace {
+
+// A source that faults like a mapped file whose read fails: a page that may
+// not be read.
+TEST(ViewGuard, AFaultWhileReadingTheSourceIsAFailureResultNotACrash) {
+    SYSTEM_INFO system;
+    ::GetSystemInfo(&system);
+    auto* pages = static_cast<uint8_t*>(::VirtualAlloc(nullptr, 2 * system.dwPageSize,
+                                                       MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    ASSERT_NE(pages, nullptr);
+    DWORD old;
+    ASSERT_TRUE(::VirtualProtect(pages + system.dwPageSize, system.dwPageSize, PAGE_NOACCESS, &old));
+
+    bool reached = false;
+    auto readAcross = [&] {
+        volatile uint8_t sum = 0;
+        for (DWORD i = 0; i < 2 * system.dwPageSize; ++i) sum = sum + pages[i];
+        reached = true;
+    };
+    EXPECT_FALSE(RunGuarded(readAcross));
+    EXPECT_FALSE(reached);
+    auto readFirst = [&] { reached = pages[0] == 0; };
+    EXPECT_TRUE(RunGuarded(readFirst));  // the guard is reusable after a fault
+    EXPECT_TRUE(reached);
+
+    ScratchDirectory dir;
+    const std::wstring path = dir / L"staged.cab";
+    EXPECT_EQ(WritePayloadFile(pages, 2 * system.dwPageSize, path.c_str()), 0);
+    EXPECT_EQ(ReadWholeFile(path).size(), 0u);  // the first block failed to read
+    ::VirtualFree(pages, 0, MEM_RELEASE);
 }
 
 }  // namespace
