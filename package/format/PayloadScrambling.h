@@ -15,7 +15,12 @@ inline constexpr uint32_t kPayloadBlockSize = 40960;
 
 void ScrambleBlock(uint8_t* block, uint32_t length);
 
+// The byte-at-a-time form of DescrambleBlock: the reference that the vector
+// form is tested against.
+void DescrambleBlockScalar(uint8_t* block, uint32_t length);
+
 }  // namespace tirn::format
 
-// In place; the launcher's name for the inverse of ScrambleBlock.
+// In place; the inverse of ScrambleBlock. Uses SSE2 (16 bytes at a time),
+// which every processor that runs this product has.
 void DescrambleBlock(uint8_t* block, uint32_t length);

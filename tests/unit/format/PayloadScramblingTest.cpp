@@ -75,3 +75,24 @@ TEST(PayloadScrambling, RoundTripsBlockByBlock) {
 }
 
 }  // namespace
+
+namespace {
+
+// The vector form against the byte-at-a-time reference, over random
+// contents and lengths, including every tail length and the block size.
+TEST(DescrambleBlock, VectorFormMatchesTheScalarReference) {
+    std::mt19937 random(11);
+    std::vector<uint32_t> lengths = {0, 1, 15, 16, 17, 31, 32, 33, 255, 256, 257, 40959, 40960};
+    for (int i = 0; i < 300; ++i) lengths.push_back(random() % 40961);
+    for (uint32_t length : lengths) {
+        std::vector<uint8_t> data(length + 32);
+        for (auto& b : data) b = static_cast<uint8_t>(random());
+        std::vector<uint8_t> expected = data;
+        const uint32_t offset = random() % 16;  // unaligned starts too
+        DescrambleBlockScalar(expected.data() + offset, length);
+        DescrambleBlock(data.data() + offset, length);
+        ASSERT_EQ(data, expected) << "length " << length << " offset " << offset;
+    }
+}
+
+}  // namespace
