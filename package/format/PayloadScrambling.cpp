@@ -51,50 +51,46 @@ void ScrambleBlock(uint8_t* block, uint32_t length) {
 
 #ifdef TIRN_HAVE_SSE2
 
-namespace {
-
-// Rotates every byte right by bits (0 to 7), with 16-bit shifts and masks.
-__attribute__((target("sse2"))) inline __m128i RotateBytesRight(__m128i v, unsigned bits) {
-    const __m128i right = _mm_and_si128(_mm_srl_epi16(v, _mm_cvtsi32_si128(static_cast<int>(bits))),
-                                        _mm_set1_epi8(static_cast<char>(0xFF >> bits)));
-    const __m128i left =
-        _mm_and_si128(_mm_sll_epi16(v, _mm_cvtsi32_si128(static_cast<int>(8 - bits))),
-                      _mm_set1_epi8(static_cast<char>((0xFF << (8 - bits)) & 0xFF)));
-    return _mm_or_si128(right, left);
-}
-
-}  // namespace
-
-// Sixteen bytes at a time. The key of lane l in the vector at offset i is
-// key0 + i + l; with i a multiple of 16, the rotations of lanes 3 and 11
-// ((key0 + 3) mod 8) and of lanes 7 and 15 ((key0 + 7) mod 8) never change
-// within a block.
+// Sixteen bytes at a time; lane l of the vector at offset i has key
+// key0 + i + l. Lanes 0 and 2 (mod 4) are one XOR (with the key, or with
+// 0xFF), lane 1 an addition of the negated key: out = (b ^ x) + y, with x
+// and y advancing by 16 in their lanes. Lane 3 is a rotation whose amount is
+// fixed within a block (16 is a multiple of 8): (key0 + 3) mod 8 in lanes 3
+// and 11, (key0 + 7) mod 8 in lanes 7 and 15. The byte, moved down into a
+// 16-bit word and multiplied by 2^(8 - r), holds b >> r in its high byte and
+// the bits rotated out in its low byte: OR-ing the two gives the rotation.
 __attribute__((target("sse2"))) void DescrambleBlock(uint8_t* block, uint32_t length) {
     const uint8_t key0 = FirstKey(length);
-    const unsigned rotation0 = (key0 + 3u) & 7u;
-    const unsigned rotation1 = (key0 + 7u) & 7u;
-    const __m128i xorLanes = _mm_set_epi32(0x000000FF, 0x000000FF, 0x000000FF, 0x000000FF);
-    const __m128i subLanes = _mm_slli_epi32(xorLanes, 8);
-    const __m128i notLanes = _mm_slli_epi32(xorLanes, 16);
-    const __m128i rotate0Lanes = _mm_set_epi32(0, static_cast<int>(0xFF000000u), 0,
-                                               static_cast<int>(0xFF000000u));
-    const __m128i rotate1Lanes = _mm_set_epi32(static_cast<int>(0xFF000000u), 0,
-                                               static_cast<int>(0xFF000000u), 0);
-    __m128i keys = _mm_add_epi8(_mm_set1_epi8(static_cast<char>(key0)),
-                                _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
-    const __m128i sixteen = _mm_set1_epi8(16);
-    const __m128i ones = _mm_set1_epi8(static_cast<char>(0xFF));
+    alignas(16) uint8_t xorInit[16], addInit[16], xorStep[16], addStep[16];
+    for (int lane = 0; lane < 16; ++lane) {
+        const uint8_t key = static_cast<uint8_t>(key0 + lane);
+        xorInit[lane] = lane % 4 == 0 ? key : lane % 4 == 2 ? 0xFF : 0;
+        addInit[lane] = lane % 4 == 1 ? static_cast<uint8_t>(-key) : 0;
+        xorStep[lane] = lane % 4 == 0 ? 16 : 0;
+        addStep[lane] = lane % 4 == 1 ? static_cast<uint8_t>(-16) : 0;
+    }
+    __m128i x = _mm_load_si128(reinterpret_cast<const __m128i*>(xorInit));
+    __m128i y = _mm_load_si128(reinterpret_cast<const __m128i*>(addInit));
+    const __m128i xStep = _mm_load_si128(reinterpret_cast<const __m128i*>(xorStep));
+    const __m128i yStep = _mm_load_si128(reinterpret_cast<const __m128i*>(addStep));
+    const int multiplier0 = 1 << (8 - ((key0 + 3u) & 7u));
+    const int multiplier1 = 1 << (8 - ((key0 + 7u) & 7u));
+    const __m128i multipliers =
+        _mm_set_epi16(static_cast<short>(multiplier1), 0, static_cast<short>(multiplier0), 0,
+                      static_cast<short>(multiplier1), 0, static_cast<short>(multiplier0), 0);
+    const __m128i rotateLanes = _mm_set1_epi32(static_cast<int>(0xFF000000u));
 
     uint32_t i = 0;
     for (; i + 16 <= length; i += 16) {
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + i));
-        __m128i out = _mm_and_si128(_mm_xor_si128(b, keys), xorLanes);
-        out = _mm_or_si128(out, _mm_and_si128(_mm_sub_epi8(b, keys), subLanes));
-        out = _mm_or_si128(out, _mm_and_si128(_mm_xor_si128(b, ones), notLanes));
-        out = _mm_or_si128(out, _mm_and_si128(RotateBytesRight(b, rotation0), rotate0Lanes));
-        out = _mm_or_si128(out, _mm_and_si128(RotateBytesRight(b, rotation1), rotate1Lanes));
+        const __m128i mixed = _mm_add_epi8(_mm_xor_si128(b, x), y);
+        const __m128i product = _mm_mullo_epi16(_mm_srli_epi16(b, 8), multipliers);
+        const __m128i rotated = _mm_or_si128(product, _mm_slli_epi16(product, 8));
+        const __m128i out = _mm_or_si128(_mm_andnot_si128(rotateLanes, mixed),
+                                         _mm_and_si128(rotateLanes, rotated));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(block + i), out);
-        keys = _mm_add_epi8(keys, sixteen);
+        x = _mm_add_epi8(x, xStep);
+        y = _mm_add_epi8(y, yStep);
     }
     // The tail continues the key sequence byte by byte.
     uint8_t key = static_cast<uint8_t>(key0 + i);
