@@ -1,6 +1,7 @@
 # make        builds everything into build/bin/
 # make test   builds and runs every test (native, and Windows ones under Wine)
 # make demo   the main job: builds and runs the launcher under Wine
+# make bench  measures the performance goals, writes docs/performance.md
 # Each installs what is missing first (scripts/install-deps).
 
 BUILD   := build
@@ -9,7 +10,7 @@ NATIVE  := $(BUILD)/native
 JOBS    ?= $(shell nproc)
 CMAKE_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=Release
 
-.PHONY: all deps configure test demo format clean
+.PHONY: all deps configure test demo bench format clean
 
 all: deps
 	cmake -S . -B $(NATIVE) $(CMAKE_FLAGS) >/dev/null
@@ -29,6 +30,9 @@ test: all
 
 demo: all
 	@status=0; scripts/demo || status=$$?; scripts/wine-stop; exit $$status
+
+bench: all
+	@status=0; python3 bench/run.py || status=$$?; scripts/wine-stop; exit $$status
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

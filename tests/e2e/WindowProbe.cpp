@@ -3,6 +3,7 @@
 //   WindowProbe wait-progress TIMEOUT_MS      a visible window with control 1000
 //   WindowProbe wait-caption CAPTION TIMEOUT_MS    a visible window so captioned
 //   WindowProbe close-message-box CAPTION TIMEOUT_MS
+//   WindowProbe hold-dialog CAPTION MS    a hidden dialog so captioned, for MS
 // Prints the windows it finds, one line each, in UTF-8. Exit code 0 when
 // found, 1 on time-out, 2 on bad usage.
 #include "Desktop.h"
@@ -52,6 +53,6 @@ int wmain(int argc, wchar_t** argv) {
     }
     std::fprintf(stderr,
                  "usage: WindowProbe list | wait-progress MS | wait-caption CAPTION MS | "
-                 "close-message-box CAPTION MS\n");
+                 "close-message-box CAPTION MS | hold-dialog CAPTION MS\n");
     return 2;
 }
