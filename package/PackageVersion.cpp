@@ -5,15 +5,23 @@
 #include "format/PackageTrailer.h"
 
 uint32_t ReadPackageVersion() {
+    // Two small windows, the headers and the trailer: the cost is the same
+    // for a package of a megabyte and one of gigabytes.
+    constexpr uint32_t kHeaderWindow = 64 * 1024;
     SelfImageView view;
-    if (!view.Open()) return 0;
+    if (!view.Open(SelfImageView::Extent::WindowsOnly)) return 0;
+    if (!view.MapWindow(0, kHeaderWindow)) return 0;
+    std::optional<uint64_t> trailerOffset;
+    auto findTrailer = [&view, &trailerOffset] {
+        trailerOffset = tirn::format::FindPackageTrailer(view.Bytes());
+    };
+    if (!RunGuarded(findTrailer) || !trailerOffset) return 0;
+    if (!view.MapWindow(*trailerOffset, tirn::format::kTrailerSize)) return 0;
     uint32_t version = 0;
-    auto read = [&view, &version] {
-        std::optional<uint64_t> trailerOffset = tirn::format::FindPackageTrailer(view.Bytes());
-        if (!trailerOffset) return;
+    auto readTrailer = [&view, &version] {
         std::optional<tirn::format::PackageTrailer> trailer =
-            tirn::format::ReadPresentTrailer(view.Bytes(), *trailerOffset);
+            tirn::format::ReadPresentTrailer(view.Bytes(), 0);
         if (trailer) version = trailer->definitionVersion;
     };
-    return RunGuarded(read) ? version : 0;
+    return RunGuarded(readTrailer) ? version : 0;
 }

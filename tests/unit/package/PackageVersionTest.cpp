@@ -171,3 +171,36 @@ TEST(SelfImageView, FailuresCarryThePlatformError) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SelfImageView, WindowsMapOnlyThePartAskedForCutAtTheEnd) {
+    ScratchDirectory dir;
+    const std::wstring path = dir / L"file.bin";
+    std::vector<uint8_t> bytes(300000);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7);
+    WriteWholeFile(path, bytes);
+
+    SelfImageView view;
+    ASSERT_TRUE(view.OpenFile(path.c_str(), SelfImageView::Extent::WindowsOnly));
+    EXPECT_TRUE(view.Bytes().empty());
+    EXPECT_EQ(view.Size(), 300000u);
+    struct Case {
+        uint64_t offset;
+        uint32_t length;
+        uint32_t expected;
+    };
+    for (const Case& c : {Case{0, 16, 16}, Case{70001, 16, 16}, Case{299990, 16, 10},
+                          Case{300000, 16, 0}, Case{0xFFFFFFFF0ull, 16, 0}, Case{5, 0, 0}}) {
+        SCOPED_TRACE(c.offset);
+        ASSERT_TRUE(view.MapWindow(c.offset, c.length));
+        ASSERT_EQ(view.Bytes().size(), c.expected);
+        for (uint32_t i = 0; i < c.expected; ++i) {
+            ASSERT_EQ(view.Bytes()[i], bytes[c.offset + i]);
+        }
+    }
+    view.Release();
+    EXPECT_TRUE(view.Bytes().empty());
+}
+
+}  // namespace
