@@ -16,6 +16,7 @@
 namespace {
 constexpr wchar_t kMarkerClass[] = L"#32770";
 constexpr wchar_t kMarkerCaption[] = L"Tirn Home 2018 Setup";
+constexpr wchar_t kInstanceMutexName[] = L"Local\\TirnHome2018Setup.Instance";
 constexpr wchar_t kUpgradeArgument[] = L"/Upgrade";
 constexpr wchar_t kUpgradeText[] = L"\u0110ang n\u00e2ng c\u1ea5p. Vui l\u00f2ng \u0111\u1ee3i ";
 constexpr wchar_t kSetupText[] =
@@ -44,6 +45,14 @@ BOOL CALLBACK FindSetupWindowProc(HWND window, LPARAM lParam) {
 BOOL CTirnHomeISSetupApp::InitInstance() {
     CWinAppEx::InitInstance();
     SetRegistryKey(L"Local AppWizard-Generated Applications");
+
+    // Two launchers started at the same moment could both miss each other's
+    // marker window (the search and the marker's creation are not atomic):
+    // a named mutex in this session settles it first. The handle stays open
+    // for the life of the process. The marker window stays as it is, since
+    // launchers of other builds look for it.
+    ::CreateMutexW(nullptr, FALSE, kInstanceMutexName);
+    if (::GetLastError() == ERROR_ALREADY_EXISTS) return FALSE;
 
     HWND runningLauncher = nullptr;
     ::EnumWindows(&FindSetupWindowProc, reinterpret_cast<LPARAM>(&runningLauncher));

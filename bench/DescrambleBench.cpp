@@ -29,8 +29,8 @@ int main() {
         std::memcpy(target.data(), source.data(), size);
         ::QueryPerformanceCounter(&t1);
         for (size_t at = 0; at < size; at += tirn::format::kPayloadBlockSize) {
-            DescrambleBlock(target.data() + at,
-                            static_cast<uint32_t>(std::min<size_t>(tirn::format::kPayloadBlockSize, size - at)));
+            DescrambleBlock(target.data() + at, static_cast<uint32_t>(std::min<size_t>(
+                                                    tirn::format::kPayloadBlockSize, size - at)));
         }
         ::QueryPerformanceCounter(&t2);
         bestCopy = std::min(bestCopy, Seconds(t0, t1, frequency));

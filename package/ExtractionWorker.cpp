@@ -44,7 +44,8 @@ int ExtractAndRunPackage(const wchar_t* setupArgs) {
         std::optional<tirn::format::PackageTrailer> trailer;
         auto locate = [&] {
             trailerOffset = tirn::format::FindPackageTrailer(view.Bytes());
-            if (trailerOffset) trailer = tirn::format::ReadPresentTrailer(view.Bytes(), *trailerOffset);
+            if (trailerOffset)
+                trailer = tirn::format::ReadPresentTrailer(view.Bytes(), *trailerOffset);
         };
         if (!RunGuarded(locate) || !trailer) return -1;
         if (!tirn::format::IsPackageComplete(view.Size(), *trailerOffset, *trailer)) return -1;

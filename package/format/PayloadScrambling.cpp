@@ -86,8 +86,8 @@ __attribute__((target("sse2"))) void DescrambleBlock(uint8_t* block, uint32_t le
         const __m128i mixed = _mm_add_epi8(_mm_xor_si128(b, x), y);
         const __m128i product = _mm_mullo_epi16(_mm_srli_epi16(b, 8), multipliers);
         const __m128i rotated = _mm_or_si128(product, _mm_slli_epi16(product, 8));
-        const __m128i out = _mm_or_si128(_mm_andnot_si128(rotateLanes, mixed),
-                                         _mm_and_si128(rotateLanes, rotated));
+        const __m128i out =
+            _mm_or_si128(_mm_andnot_si128(rotateLanes, mixed), _mm_and_si128(rotateLanes, rotated));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(block + i), out);
         x = _mm_add_epi8(x, xStep);
         y = _mm_add_epi8(y, yStep);

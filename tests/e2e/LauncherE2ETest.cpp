@@ -399,6 +399,30 @@ TEST_F(LauncherE2E, OlderInstalledVersionUpgradesWithTheUpgradeText) {
     EXPECT_EQ(seen.texts[0], kUpgradeText);
 }
 
+// Started at the same moment, two launchers can both miss the other's
+// marker window; only one of them may go on.
+TEST_F(LauncherE2E, TwoLaunchersStartedTogetherNeverBothGoOn) {
+    const std::wstring first = MakeSetup(3, 64u * 1000 * 1000, L"First.exe");
+    const std::wstring second = MakeSetup(3, 64u * 1000 * 1000, L"Second.exe");
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        SCOPED_TRACE(attempt);
+        LauncherRun a(first);
+        LauncherRun b(second);
+        bool aShowed = false, bShowed = false;
+        while (!(a.WaitForEnd(0) && b.WaitForEnd(0))) {
+            for (const TopWindow& w : ListTopWindows()) {
+                if (!w.visible || w.controls.empty()) continue;
+                aShowed |= w.processId == a.Pid();
+                bShowed |= w.processId == b.Pid();
+            }
+            ::Sleep(2);
+        }
+        EXPECT_FALSE(aShowed && bShowed);
+        EXPECT_EQ(*a.WaitForEnd(), 0u);
+        EXPECT_EQ(*b.WaitForEnd(), 0u);
+    }
+}
+
 // The road ends at once without a package: the window must still close.
 TEST_F(LauncherE2E, NoPackageRoadClosesTheWindowAndEnds) {
     LauncherRun run(MakeSetup(std::nullopt));

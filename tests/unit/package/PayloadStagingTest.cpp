@@ -182,11 +182,12 @@ namespace {
 TEST(ViewGuard, AFaultWhileReadingTheSourceIsAFailureResultNotACrash) {
     SYSTEM_INFO system;
     ::GetSystemInfo(&system);
-    auto* pages = static_cast<uint8_t*>(::VirtualAlloc(nullptr, 2 * system.dwPageSize,
-                                                       MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    auto* pages = static_cast<uint8_t*>(
+        ::VirtualAlloc(nullptr, 2 * system.dwPageSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
     ASSERT_NE(pages, nullptr);
     DWORD old;
-    ASSERT_TRUE(::VirtualProtect(pages + system.dwPageSize, system.dwPageSize, PAGE_NOACCESS, &old));
+    ASSERT_TRUE(
+        ::VirtualProtect(pages + system.dwPageSize, system.dwPageSize, PAGE_NOACCESS, &old));
 
     bool reached = false;
     auto readAcross = [&] {
