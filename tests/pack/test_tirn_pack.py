@@ -189,6 +189,50 @@ class TirnPackTest(unittest.TestCase):
         self.assertIn("declares 2 files", run("build", "--launcher", LAUNCHER, "--definition-version",
                                               "1", "--cab", two, "-o", out).stderr)
 
+    def sign(self, source, target):
+        key, cert = self.path("key.pem"), self.path("cert.pem")
+        if not os.path.exists(key):
+            subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                            "-subj", "/CN=Tirn test signing", "-keyout", key, "-out", cert],
+                           check=True, capture_output=True)
+        subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-in", source,
+                        "-out", target], check=True, capture_output=True)
+        return cert
+
+    def verify(self, setup, cert):
+        return subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", setup],
+                              capture_output=True, text=True)
+
+    def test_signed_setups(self):
+        setup = self.path("setup.exe")
+        self.build(self.installer(200000), 6, setup)
+        signed = self.path("signed.exe")
+        cert = self.sign(setup, signed)
+        self.assertEqual(self.verify(signed, cert).returncode, 0)
+        # The package is still found and whole, the certificate table after it.
+        report = json.loads(run("inspect", "--json", signed).stdout)
+        self.assertEqual((report["definitionVersion"], report["complete"]), (6, True))
+        self.assertEqual(run("unpack", signed, "-o", self.path("s.cab")).returncode, 0)
+        # A byte changed in the payload breaks the signature.
+        with open(signed, "rb") as f:
+            data = bytearray(f.read())
+        data[report["trailerOffset"] + 16 + 1000] ^= 0x01
+        tampered = self.path("tampered.exe")
+        with open(tampered, "wb") as f:
+            f.write(data)
+        self.assertNotEqual(self.verify(tampered, cert).returncode, 0)
+        # Re-packing a signed setup drops the signature, and says so.
+        repacked = self.path("repacked.exe")
+        result = run("build", "--launcher", signed, "--definition-version", "7", "--installer",
+                     self.installer(1000, "Other.exe"), "-o", repacked)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("is signed; its signature is dropped", result.stderr)
+        self.assertNotEqual(self.verify(repacked, cert).returncode, 0)
+        self.assertEqual(json.loads(run("inspect", "--json", repacked).stdout)["definitionVersion"], 7)
+        signed_again = self.path("signed-again.exe")
+        self.sign(repacked, signed_again)
+        self.assertEqual(self.verify(signed_again, cert).returncode, 0)
+
     def test_help_and_version(self):
         self.assertIn("tirn-pack build", run("--help").stdout)
         self.assertTrue(run("--version").stdout.startswith("tirn-pack "))

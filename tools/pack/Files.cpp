@@ -74,6 +74,17 @@ void File::Write(const void* data, size_t length) {
     }
 }
 
+void File::WriteAt(uint64_t offset, const void* data, size_t length) {
+    size_t done = 0;
+    while (done < length) {
+        ssize_t n = ::pwrite(m_fd, static_cast<const char*>(data) + done, length - done,
+                             static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) throw ToolError(kExitOutput, m_path + ": write failed: " + SystemMessage());
+        done += static_cast<size_t>(n);
+    }
+}
+
 void File::Close() {
     if (m_fd >= 0 && ::close(m_fd) != 0) {
         m_fd = -1;

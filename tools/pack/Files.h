@@ -41,6 +41,8 @@ class File {
     // Reads exactly length bytes at offset (fewer only at the end of file).
     size_t ReadAt(uint64_t offset, void* buffer, size_t length) const;
     void Write(const void* data, size_t length);
+    // Overwrites bytes already written, without moving the write position.
+    void WriteAt(uint64_t offset, const void* data, size_t length);
     int Descriptor() const { return m_fd; }
     const std::string& Path() const { return m_path; }
     void Close();

@@ -48,6 +48,26 @@ uint64_t SectionDataEnd(const File& file, uint64_t fileSize) {
     return *end;
 }
 
+// File offset of the PE certificate-table directory entry (8 bytes), when
+// the launcher carries a signature; nothing otherwise.
+std::optional<uint64_t> SignatureDirectoryEntry(const File& file) {
+    uint8_t dos[64];
+    if (file.ReadAt(0, dos, sizeof dos) != sizeof dos) return std::nullopt;
+    const uint64_t pe = tirn::format::LoadLittleEndian32(dos + 60);
+    uint8_t magic[2];
+    if (file.ReadAt(pe + 24, magic, 2) != 2) return std::nullopt;
+    // Data directory 4, in the PE32 (0x10B) or PE32+ (0x20B) optional header.
+    const uint16_t kind = static_cast<uint16_t>(magic[0] | magic[1] << 8);
+    const uint64_t entry = pe + 24 + (kind == 0x20B ? 144 : 128);
+    uint8_t directory[8];
+    if (file.ReadAt(entry, directory, 8) != 8) return std::nullopt;
+    if (tirn::format::LoadLittleEndian32(directory) == 0 &&
+        tirn::format::LoadLittleEndian32(directory + 4) == 0) {
+        return std::nullopt;
+    }
+    return entry;
+}
+
 // Copies length bytes from source at offset into out, scrambling or
 // descrambling each 40960-byte block on the way. One block of memory.
 template <typename Transform>
@@ -133,6 +153,19 @@ void BuildSetup(const BuildRequest& request) {
 
     AtomicOutput output(request.output, 0755);
     CopyPlain(launcher, imageEnd, output.Stream());
+    // A signature of the launcher cannot survive packing (it covers the whole
+    // file, and its table lay after the section data, where the package goes
+    // now): drop the directory entry that pointed at it, and say so. The
+    // setup is to be signed after packing.
+    if (std::optional<uint64_t> entry = SignatureDirectoryEntry(launcher);
+        entry && *entry + 8 <= imageEnd) {
+        const uint8_t zero[8] = {};
+        output.Stream().WriteAt(*entry, zero, sizeof zero);
+        std::fprintf(stderr,
+                     "tirn-pack: %s is signed; its signature is dropped from %s: sign the setup "
+                     "after packing it\n",
+                     request.launcher.c_str(), request.output.c_str());
+    }
     const auto trailer = tirn::format::EncodeTrailer(
         PackageTrailer{tirn::format::kTrailerMagic, request.definitionVersion,
                        static_cast<uint32_t>(payloadSize), 0});
