@@ -2,6 +2,7 @@
 # make test   builds and runs every test (native, and Windows ones under Wine)
 # make demo   the main job: builds and runs the launcher under Wine
 # make bench  measures the performance goals, writes docs/performance.md
+# make fuzz   runs the fuzzers for longer (FUZZ_SECONDS each, 600 by default)
 # Each installs what is missing first (scripts/install-deps).
 
 BUILD   := build
@@ -10,7 +11,7 @@ NATIVE  := $(BUILD)/native
 JOBS    ?= $(shell nproc)
 CMAKE_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=Release
 
-.PHONY: all deps configure test demo bench format clean
+.PHONY: all deps configure test demo bench fuzz format clean
 
 all: deps
 	cmake -S . -B $(NATIVE) $(CMAKE_FLAGS) >/dev/null
@@ -33,6 +34,9 @@ demo: all
 
 bench: all
 	@status=0; python3 bench/run.py || status=$$?; scripts/wine-stop; exit $$status
+
+fuzz: all
+	tests/fuzz/run-fuzzers.sh $${FUZZ_SECONDS:-600} build/bin/TirnHomeISSetup.exe
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets with clang's libFuzzer (and AddressSanitizer) and
+# runs each over the seed corpus, then for a bounded time.
+#   run-fuzzers.sh SECONDS_EACH LAUNCHER
+# The corpus grows in build/fuzz/corpus-*; crashes land in build/fuzz/.
+set -euo pipefail
+seconds=$1
+launcher=$2
+repo=$(cd "$(dirname "$0")/../.." && pwd)
+out=$repo/build/fuzz
+mkdir -p "$out"
+format=$repo/package/format
+for target in TrailerFuzzer DescrambleFuzzer; do
+    binary=$out/$target
+    if [ ! -x "$binary" ] || [ -n "$(find "$repo/tests/fuzz/$target.cpp" "$format" -newer "$binary" -print -quit)" ]; then
+        clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -I"$format" \
+            "$repo/tests/fuzz/$target.cpp" "$format"/*.cpp -o "$binary"
+    fi
+    corpus=$out/corpus-$target
+    mkdir -p "$corpus"
+    python3 "$repo/tests/fuzz/make-seeds.py" "$corpus" "$launcher"
+    echo "== $target: $seconds s"
+    (cd "$out" && "$binary" -max_total_time="$seconds" -max_len=1048576 -rss_limit_mb=2048 \
+        -print_final_stats=1 "$corpus" 2>&1 | grep -E 'stat::number_of_executed_units|Done|ERROR|SUMMARY' || true)
+    # A crash leaves its input behind and a non-zero status above.
+    if ls "$out"/crash-* "$out"/leak-* "$out"/timeout-* >/dev/null 2>&1; then
+        echo "fuzzing found a failure: $(ls "$out"/crash-* "$out"/leak-* "$out"/timeout-* 2>/dev/null)" >&2
+        exit 1
+    fi
+done
