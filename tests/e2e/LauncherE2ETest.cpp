@@ -567,6 +567,33 @@ TEST_F(UnpackingRoad, AStagingDirectoryLeftByAnEarlierRunIsReused) {
     EXPECT_EQ(StartedLines(Installer(), 10000).size(), 3u);
 }
 
+// Broken and hostile packages: every one ends the launcher normally (no
+// fault), starts nothing, writes no file outside the staging directory and
+// leaves the installation record as it was.
+TEST_F(UnpackingRoad, HostilePackagesEndCleanly) {
+    std::vector<std::wstring> setups = {L"hostile-zero-payload.exe", L"hostile-size-near-4GiB.exe",
+                                        L"hostile-traversal.exe", L"hostile-continued.exe",
+                                        L"hostile-many-files.exe"};
+    for (int keep = 0; keep < 16; ++keep) {
+        wchar_t name[64];
+        std::swprintf(name, 64, L"hostile-trailer-cut-%02d.exe", keep);
+        setups.push_back(name);
+    }
+    wchar_t temp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, temp);
+    const std::wstring outside = std::wstring(temp) + L"evil.txt";
+    ::DeleteFileW(outside.c_str());
+    for (const std::wstring& setup : setups) {
+        SCOPED_TRACE(Utf8(setup));
+        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey);
+        RemoveTree(StagingDirectory());
+        EXPECT_EQ(RunToEnd(Setup(setup.c_str())), 0u);
+        EXPECT_EQ(RecordedVersion(), std::nullopt);
+        EXPECT_FALSE(::PathFileExistsW(outside.c_str()));
+        EXPECT_FALSE(::PathFileExistsW(Installer().c_str()));
+    }
+}
+
 // The product's whole life with the demo installer: install, start, upgrade,
 // refusal.
 TEST_F(UnpackingRoad, DemoProductLifecycle) {

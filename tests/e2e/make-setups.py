@@ -84,3 +84,58 @@ not_cab = os.path.join(work, "random.bin")
 with open(not_cab, "wb") as f:
     f.write(os.urandom(3000))
 append_package(not_cab, 5, "not-a-cabinet-v5.exe")
+
+
+# Hostile and broken packages: each must end the road cleanly.
+def plain_package(name, trailer_bytes, payload=b""):
+    with open(launcher, "rb") as f:
+        image = f.read()
+    with open(os.path.join(out, name), "wb") as f:
+        f.write(image + trailer_bytes + payload)
+
+
+full_trailer = b"TIRS" + struct.pack("<III", 5, 0, 0)
+for keep in range(16):
+    plain_package("hostile-trailer-cut-%02d.exe" % keep, full_trailer[:keep])
+plain_package("hostile-zero-payload.exe", full_trailer)
+plain_package("hostile-size-near-4GiB.exe", b"TIRS" + struct.pack("<III", 5, 0xFFFFFFF0, 0),
+              bytes(1000))
+
+# A traversal name: "xx\evil.txt" stored, then patched to "..\evil.txt".
+os.makedirs(os.path.join(work, "xx"), exist_ok=True)
+with open(os.path.join(work, "xx", "evil.txt"), "w") as f:
+    f.write("must stay inside\n")
+traversal = os.path.join(work, "traversal.cab")
+subprocess.run(["gcab", "-c", traversal, "xx/evil.txt"], check=True, cwd=work)
+with open(traversal, "rb") as f:
+    data = bytearray(f.read())
+first_file = struct.unpack_from("<I", data, 16)[0]
+assert data[first_file + 16:first_file + 18] == b"xx"
+data[first_file + 16:first_file + 18] = b".."
+with open(traversal, "wb") as f:
+    f.write(data)
+append_package(traversal, 5, "hostile-traversal.exe")
+
+# A file continued from a previous cabinet.
+continued = os.path.join(work, "continued.cab")
+subprocess.run(["gcab", "-c", "-n", continued, second], check=True)
+with open(continued, "rb") as f:
+    data = bytearray(f.read())
+first_file = struct.unpack_from("<I", data, 16)[0]
+struct.pack_into("<H", data, first_file + 8, 0xFFFD)
+with open(continued, "wb") as f:
+    f.write(data)
+append_package(continued, 5, "hostile-continued.exe")
+
+# Many files.
+many_dir = os.path.join(work, "many")
+os.makedirs(many_dir)
+names = []
+for i in range(200):
+    name = "file%03d.txt" % i
+    with open(os.path.join(many_dir, name), "w") as f:
+        f.write("file %d\n" % i)
+    names.append(name)
+many = os.path.join(work, "many.cab")
+subprocess.run(["gcab", "-c", "-z", "-n", many, *names], check=True, cwd=many_dir)
+append_package(many, 5, "hostile-many-files.exe")
