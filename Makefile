@@ -3,6 +3,7 @@
 # make demo   the main job: builds and runs the launcher under Wine
 # make bench  measures the performance goals, writes docs/performance.md
 # make fuzz   runs the fuzzers for longer (FUZZ_SECONDS each, 600 by default)
+# make reliability  each outcome 100 times in a row, writes docs/reliability.md
 # Each installs what is missing first (scripts/install-deps).
 
 BUILD   := build
@@ -11,7 +12,7 @@ NATIVE  := $(BUILD)/native
 JOBS    ?= $(shell nproc)
 CMAKE_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=Release
 
-.PHONY: all deps configure test demo bench fuzz format clean
+.PHONY: all deps configure test demo bench fuzz reliability format clean
 
 all: deps
 	cmake -S . -B $(NATIVE) $(CMAKE_FLAGS) >/dev/null
@@ -37,6 +38,10 @@ bench: all
 
 fuzz: all
 	tests/fuzz/run-fuzzers.sh $${FUZZ_SECONDS:-600} build/bin/TirnHomeISSetup.exe
+
+reliability: all
+	@status=0; (cd build/cross && ctest -R make_e2e_setups >/dev/null) && \
+	python3 tests/reliability/repeat-outcomes.py $${RUNS:-100} || status=$$?; scripts/wine-stop; exit $$status
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
