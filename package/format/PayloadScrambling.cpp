@@ -17,13 +17,12 @@ inline uint8_t RotateLeft(uint8_t value, unsigned bits) {
 inline uint8_t FirstKey(uint32_t length) {
     return static_cast<uint8_t>((length & 0xFF) ^ tirn::format::PayloadSeed);
 }
-}  // namespace
 
-namespace tirn::format {
-
-void DescrambleBlockScalar(uint8_t* block, uint32_t length) {
-    uint8_t key = FirstKey(length);
-    for (uint32_t i = 0; i < length; ++i, ++key) {
+// Descrambles bytes [from, length) of a block, byte by byte, with the key
+// sequence of a block of that length.
+void DescrambleBytes(uint8_t* block, uint32_t from, uint32_t length) {
+    uint8_t key = static_cast<uint8_t>(FirstKey(length) + from);
+    for (uint32_t i = from; i < length; ++i, ++key) {
         uint8_t& b = block[i];
         switch (i & 3) {
             case 0: b ^= key; break;
@@ -32,6 +31,13 @@ void DescrambleBlockScalar(uint8_t* block, uint32_t length) {
             default: b = RotateRight(b, key); break;
         }
     }
+}
+}  // namespace
+
+namespace tirn::format {
+
+void DescrambleBlockScalar(uint8_t* block, uint32_t length) {
+    DescrambleBytes(block, 0, length);
 }
 
 void ScrambleBlock(uint8_t* block, uint32_t length) {
@@ -92,17 +98,7 @@ __attribute__((target("sse2"))) void DescrambleBlock(uint8_t* block, uint32_t le
         x = _mm_add_epi8(x, xStep);
         y = _mm_add_epi8(y, yStep);
     }
-    // The tail continues the key sequence byte by byte.
-    uint8_t key = static_cast<uint8_t>(key0 + i);
-    for (; i < length; ++i, ++key) {
-        uint8_t& b = block[i];
-        switch (i & 3) {
-            case 0: b ^= key; break;
-            case 1: b = static_cast<uint8_t>(b - key); break;
-            case 2: b = static_cast<uint8_t>(~b); break;
-            default: b = RotateRight(b, key); break;
-        }
-    }
+    DescrambleBytes(block, i, length);  // the tail continues the key sequence
 }
 
 #else

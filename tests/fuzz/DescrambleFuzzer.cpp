@@ -9,7 +9,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace tirn::format;
-    const uint32_t length = static_cast<uint32_t>(size > kPayloadBlockSize ? kPayloadBlockSize : size);
+    const uint32_t length =
+        static_cast<uint32_t>(size > kPayloadBlockSize ? kPayloadBlockSize : size);
     std::vector<uint8_t> fast(data, data + length), reference(data, data + length);
     DescrambleBlock(fast.data(), length);
     DescrambleBlockScalar(reference.data(), length);

@@ -12,7 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::optional<PackageTrailer> trailer = ReadPresentTrailer(image, *end);
     if (!trailer) return 0;
     if (*end + kTrailerSize > size || trailer->magic != kTrailerMagic) std::abort();
-    if (IsPackageComplete(size, *end, *trailer) && *end + kTrailerSize + trailer->payloadSize > size) {
+    if (IsPackageComplete(size, *end, *trailer) &&
+        *end + kTrailerSize + trailer->payloadSize > size) {
         std::abort();
     }
     return 0;
