@@ -5,6 +5,7 @@
 #include "../app/InstallationRecord.h"
 #include "CabinetExtraction.h"
 #include "PayloadStaging.h"
+#include "ScopedHandle.h"
 #include "SelfImageView.h"
 #include "ViewGuard.h"
 #include "format/PackageTrailer.h"
@@ -52,7 +53,8 @@ int ExtractAndRunPackage(const wchar_t* setupArgs) {
 
         wchar_t stagingDirectory[MAX_PATH];
         if (GetStagingDirectory(stagingDirectory) == 0) return -1;
-        ::CreateDirectoryW(stagingDirectory, nullptr);  // may exist from an earlier run
+        ScopedHandle stagingHold;  // until after the launch
+        if (!PrepareStagingDirectory(stagingDirectory, stagingHold)) return -1;
         if (!::PathIsDirectoryW(stagingDirectory)) return -1;
         wchar_t stagingFile[MAX_PATH];
         if (CombinePath(stagingDirectory, MAX_PATH, stagingFile, kStagingFileName) == 0) return -1;

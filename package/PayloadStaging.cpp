@@ -4,6 +4,9 @@
 #include "ViewGuard.h"
 #include "format/PayloadScrambling.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <cstring>
 #include <cwchar>
 #include <memory>
@@ -36,6 +39,61 @@ int GetStagingDirectory(wchar_t* out) {
     if (n >= MAX_PATH) return 0;
     std::wmemcpy(out, joined, n + 1);
     return static_cast<int>(n);
+}
+
+namespace {
+// Protected (no inherited entries): full access for Administrators and
+// SYSTEM, inherited by everything created inside.
+constexpr wchar_t kStagingDirectorySecurity[] = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+
+struct LocalMemory {
+    HLOCAL memory = nullptr;
+    ~LocalMemory() {
+        if (memory != nullptr) ::LocalFree(memory);
+    }
+};
+
+bool IsReparsePoint(DWORD attributes) {
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+}  // namespace
+
+bool PrepareStagingDirectory(const wchar_t* directory, ScopedHandle& hold) {
+    hold.Close();
+    if (IsReparsePoint(::GetFileAttributesW(directory))) return false;
+
+    LocalMemory descriptor;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            kStagingDirectorySecurity, SDDL_REVISION_1,
+            reinterpret_cast<PSECURITY_DESCRIPTOR*>(&descriptor.memory), nullptr)) {
+        return false;
+    }
+    SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.memory, FALSE};
+    ::CreateDirectoryW(directory, &attributes);  // may exist from an earlier run
+
+    // Opened as itself (never followed if it is a link), and held without
+    // delete sharing: from here on the path keeps naming this directory.
+    hold.Reset(::CreateFileW(directory, FILE_LIST_DIRECTORY | READ_CONTROL | WRITE_DAC,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!hold.IsValid() || !::GetFileInformationByHandle(hold.Get(), &information) ||
+        !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        IsReparsePoint(information.dwFileAttributes)) {
+        hold.Close();
+        return false;
+    }
+    // Taking over a directory of an earlier run: its entries are replaced.
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (!::GetSecurityDescriptorDacl(descriptor.memory, &present, &dacl, &defaulted) ||
+        ::SetSecurityInfo(hold.Get(), SE_FILE_OBJECT,
+                          DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                          nullptr, dacl, nullptr) != ERROR_SUCCESS) {
+        hold.Close();
+        return false;
+    }
+    return true;
 }
 
 int WritePayloadFile(const uint8_t* source, uint32_t size, const wchar_t* path) {

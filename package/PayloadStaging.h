@@ -20,6 +20,19 @@ int CombinePath(const wchar_t* directory, int capacity, wchar_t* out, const wcha
 // empty path when there is none. Does not create the directory.
 int GetStagingDirectory(wchar_t* out);
 
+class ScopedHandle;
+
+// Creates the staging directory, or takes over the one an earlier run left,
+// with a protected DACL that admits only Administrators and SYSTEM: the
+// launcher runs elevated and starts a program from this folder of the
+// user's temporary directory, which any process of the user could otherwise
+// change (plant a DLL beside the installer, swap the installer before it
+// starts). A directory that is a reparse point (a junction or link leading
+// elsewhere) is refused. On success hold keeps the directory open without
+// delete sharing, so that it cannot be renamed or replaced until the caller
+// is done. Nothing is deleted.
+bool PrepareStagingDirectory(const wchar_t* directory, ScopedHandle& hold);
+
 // Creates (or replaces) the staging file and writes the payload into it,
 // descrambled block by block. 1 on success, 0 on failure; what was written
 // before a failure stays in the file.

@@ -13,6 +13,10 @@ class ScopedHandle {
 
     bool IsValid() const { return m_handle != nullptr && m_handle != INVALID_HANDLE_VALUE; }
     HANDLE Get() const { return m_handle; }
+    void Reset(HANDLE handle) {
+        Close();
+        m_handle = handle;
+    }
     void Close() {
         if (IsValid()) ::CloseHandle(m_handle);
         m_handle = nullptr;

@@ -1,9 +1,11 @@
 #include "package/PayloadStaging.h"
+#include "package/ScopedHandle.h"
 #include "package/ViewGuard.h"
 #include "package/format/PayloadScrambling.h"
 #include "tests/unit/TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <shlwapi.h>
 
 #include <random>
 #include <string>
@@ -206,6 +208,50 @@ TEST(ViewGuard, AFaultWhileReadingTheSourceIsAFailureResultNotACrash) {
     EXPECT_EQ(WritePayloadFile(pages, 2 * system.dwPageSize, path.c_str()), 0);
     EXPECT_EQ(ReadWholeFile(path).size(), 0u);  // the first block failed to read
     ::VirtualFree(pages, 0, MEM_RELEASE);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PrepareStagingDirectory, CreatesOrTakesOverAndHoldsTheDirectory) {
+    ScratchDirectory dir;
+    for (bool existing : {false, true}) {
+        SCOPED_TRACE(existing);
+        const std::wstring staging = dir / (existing ? L"existing" : L"new");
+        if (existing) {
+            ::CreateDirectoryW(staging.c_str(), nullptr);
+            tirn::test::CreateEmptyFile(staging + L"\\left-by-an-earlier-run.cab");
+        }
+        ScopedHandle hold;
+        ASSERT_TRUE(PrepareStagingDirectory(staging.c_str(), hold));
+        EXPECT_TRUE(hold.IsValid());
+        EXPECT_TRUE(::PathIsDirectoryW(staging.c_str()));
+        if (existing) {  // nothing is deleted
+            EXPECT_TRUE(::PathFileExistsW((staging + L"\\left-by-an-earlier-run.cab").c_str()));
+        }
+        // Held: the directory cannot be renamed away (and replaced) meanwhile.
+        EXPECT_FALSE(::MoveFileW(staging.c_str(), (staging + L"-moved").c_str()));
+        // Files are still created inside it.
+        tirn::test::CreateEmptyFile(staging + L"\\TirnHomeSetup.cab");
+        hold.Close();
+        EXPECT_TRUE(::MoveFileW(staging.c_str(), (staging + L"-moved").c_str()));
+    }
+}
+
+// "staging-link" beside this test is a link to another directory, made by
+// its CTest fixture (Wine shows a host symbolic link as a reparse point).
+TEST(PrepareStagingDirectory, RefusesALinkAndAFile) {
+    const std::wstring link = tirn::test::ExecutableDirectory() + L"staging-link";
+    ASSERT_TRUE(::GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+    ScopedHandle hold;
+    EXPECT_FALSE(PrepareStagingDirectory(link.c_str(), hold));
+    EXPECT_FALSE(hold.IsValid());
+
+    ScratchDirectory dir;
+    tirn::test::CreateEmptyFile(dir / L"a-file");
+    EXPECT_FALSE(PrepareStagingDirectory((dir / L"a-file").c_str(), hold));
+    EXPECT_FALSE(hold.IsValid());
 }
 
 }  // namespace
