@@ -9,32 +9,12 @@ import subprocess
 import sys
 import tempfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
+import tirn_package  # noqa: E402
+
 tirn_pack, launcher, stand_in, demo_installer, out = sys.argv[1:6]
 os.makedirs(out, exist_ok=True)
 work = tempfile.mkdtemp()
-SEED, BLOCK = 0xB7, 40960
-
-
-def scramble(data):
-    out_bytes = bytearray(data)
-    for start in range(0, len(out_bytes), BLOCK):
-        length = min(BLOCK, len(out_bytes) - start)
-        key = (length & 0xFF) ^ SEED
-        for i in range(length):
-            b = out_bytes[start + i]
-            k = key & 0xFF
-            if i % 4 == 0:
-                b ^= k
-            elif i % 4 == 1:
-                b = (b + k) & 0xFF
-            elif i % 4 == 2:
-                b = ~b & 0xFF
-            else:
-                r = k % 8
-                b = ((b << r) | (b >> (8 - r))) & 0xFF
-            out_bytes[start + i] = b
-            key += 1
-    return bytes(out_bytes)
 
 
 def pack(installer, version, name):
@@ -48,7 +28,7 @@ def append_package(cabinet, version, name):
     with open(cabinet, "rb") as f:
         cab = f.read()
     with open(os.path.join(out, name), "wb") as f:
-        f.write(image + b"TIRS" + struct.pack("<III", version, len(cab), 0) + scramble(cab))
+        f.write(image + tirn_package.package(cab, version))
 
 
 def copy_as(source, name):

@@ -5,7 +5,12 @@ headers (outside the file, wrapping sums, no sections, many sections).
 Usage: make-seeds.py OUTPUT_DIRECTORY LAUNCHER"""
 import os
 import struct
+import subprocess
 import sys
+import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
+import tirn_package  # noqa: E402
 
 out, launcher = sys.argv[1], sys.argv[2]
 os.makedirs(out, exist_ok=True)
@@ -51,3 +56,12 @@ save("crafted-wrapping", crafted(0x80, [(0xFFFFF000, 0x2000)]))
 save("crafted-no-sections", crafted(0x80, []) + trailer(1, 0))
 save("crafted-lfanew-outside", crafted(0x80, [(0x400, 0x200)])[:60] + struct.pack("<I", 0x7FFFFFFF))
 save("crafted-count-too-large", crafted(0x80, [(0x400, 0x200)], count=0xFFFF))
+
+# A real one-file cabinet, packed, for the inspection fuzzer to mutate.
+with tempfile.TemporaryDirectory() as work:
+    with open(os.path.join(work, "TirnHomeSetup.exe"), "wb") as f:
+        f.write(b"MZ" + bytes(range(256)) * 8)
+    cab = os.path.join(work, "one.cab")
+    subprocess.run(["gcab", "-c", "-z", cab, "TirnHomeSetup.exe"], check=True, cwd=work)
+    with open(cab, "rb") as f:
+        save("launcher-real-cabinet", image + tirn_package.package(f.read(), 4))

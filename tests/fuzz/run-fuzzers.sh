@@ -10,11 +10,17 @@ repo=$(cd "$(dirname "$0")/../.." && pwd)
 out=$repo/build/fuzz
 mkdir -p "$out"
 format=$repo/package/format
-for target in TrailerFuzzer DescrambleFuzzer; do
+pack=$repo/tools/pack
+for target in TrailerFuzzer DescrambleFuzzer InspectFuzzer; do
     binary=$out/$target
-    if [ ! -x "$binary" ] || [ -n "$(find "$repo/tests/fuzz/$target.cpp" "$format" -newer "$binary" -print -quit)" ]; then
+    extra=()
+    if [ $target = InspectFuzzer ]; then
+        # tirn-pack's inspection with libgcab (its main() is not linked).
+        read -r -a extra <<<"-I$pack $pack/Packing.cpp $pack/Cabinet.cpp $pack/Files.cpp $(pkg-config --cflags --libs libgcab-1.0)"
+    fi
+    if [ ! -x "$binary" ] || [ -n "$(find "$repo/tests/fuzz/$target.cpp" "$format" "$pack" -newer "$binary" -print -quit)" ]; then
         clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -I"$format" \
-            "$repo/tests/fuzz/$target.cpp" "$format"/*.cpp -o "$binary"
+            "$repo/tests/fuzz/$target.cpp" "$format"/*.cpp "${extra[@]}" -o "$binary"
     fi
     corpus=$out/corpus-$target
     mkdir -p "$corpus"

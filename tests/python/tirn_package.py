@@ -1,0 +1,32 @@
+"""The package format for test scripts: the block scrambling that tirn-pack
+applies, and a whole package to append after a launcher image."""
+import struct
+
+SEED, BLOCK = 0xB7, 40960
+
+
+def scramble(data):
+    out = bytearray(data)
+    for start in range(0, len(out), BLOCK):
+        length = min(BLOCK, len(out) - start)
+        key = (length & 0xFF) ^ SEED
+        for i in range(length):
+            b = out[start + i]
+            k = key & 0xFF
+            if i % 4 == 0:
+                b ^= k
+            elif i % 4 == 1:
+                b = (b + k) & 0xFF
+            elif i % 4 == 2:
+                b = ~b & 0xFF
+            else:
+                r = k % 8
+                b = ((b << r) | (b >> (8 - r))) & 0xFF
+            out[start + i] = b
+            key += 1
+    return bytes(out)
+
+
+def package(cabinet, version):
+    """Trailer and scrambled payload for a cabinet's bytes."""
+    return b"TIRS" + struct.pack("<III", version, len(cabinet), 0) + scramble(cabinet)
