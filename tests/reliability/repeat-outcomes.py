@@ -99,6 +99,34 @@ def main():
             name, RUNS, sum(failures.values()), failures, len(left), time.time() - start), flush=True)
     record()
     shutil.rmtree(WORK)
+
+    # The other checks, run here too so that the report gives their figures.
+    checks = []
+    for name, pattern, cases in (
+            ("hostile and broken packages (trailer cut at each of 16 bytes, zero payload, size "
+             "near 4 GiB, traversal name, continued file, 200 files)", "HostilePackagesEndCleanly", 21),
+            ("a setup cut while it runs", "SetupCutWhileItRunsEndsCleanly", 1),
+            ("two launchers started at the same moment (5 attempts)", "TwoLaunchersStartedTogether", 5),
+            ("a second launcher started while one unpacks", "BlocksASecondLauncher", 1),
+            ("the user dismisses the progress window (Enter, Escape, Alt+F4)",
+             "UserDismissingTheProgressWindow", 3),
+            ("a planted Cabinet.dll beside the program", "PlantedCabinetLibrary", 1),
+            ("a staging directory that is a link", "AStagingDirectoryThatIsALinkIsRefused", 1),
+            ("signed setups (sign, verify, tamper, re-pack)", "tirn_pack_end_to_end", 1)):
+        result = subprocess.run(["ctest", "-R", pattern], cwd=CROSS, capture_output=True, text=True)
+        checks.append((name, cases, 0 if result.returncode == 0 else cases, "ctest -R " + pattern))
+        print("%s: %s" % (name, "ok" if result.returncode == 0 else "FAILED"), flush=True)
+    fuzz = subprocess.run([os.path.join(ROOT, "tests", "fuzz", "run-fuzzers.sh"), "60", LAUNCHER],
+                          capture_output=True, text=True)
+    target = None
+    for line in fuzz.stdout.splitlines():
+        if line.startswith("== "):
+            target = line.split()[1].rstrip(":")
+        elif line.startswith("stat::number_of_executed_units:") and target:
+            checks.append(("fuzzing " + target + " for 60 s", int(line.split()[1]),
+                           0 if fuzz.returncode == 0 else 1, "FUZZ_SECONDS=60 make fuzz"))
+    print(fuzz.stdout, flush=True)
+
     with open(os.path.join(ROOT, "docs", "reliability.md"), "w") as f:
         f.write("# Reliability\n\nEach outcome run %d times in a row under Wine by "
                 "`make reliability` (`tests/reliability/repeat-outcomes.py`): every launcher "
@@ -107,13 +135,14 @@ def main():
                 "seconds |\n|---|---|---|---|---|---|\n" % RUNS)
         for r in rows:
             f.write("| %s | %d | %d | %s | %d | %.0f |\n" % r)
-        f.write("\nAlso covered by `make test`: hostile and broken packages "
-                "(`UnpackingRoad.HostilePackagesEndCleanly`: a trailer cut at each of its 16 "
-                "bytes, a zero-byte payload, a payload size near 4 GiB, a traversal name, a "
-                "continued file, 200 files), a setup cut while it runs, two launchers started "
-                "at the same moment, the user dismissing the progress window, a planted "
-                "`Cabinet.dll`, signed setups, and the fuzzers (`make fuzz` for longer runs).\n")
-    sys.exit(0 if all(r[2] == 0 and r[4] == 0 for r in rows) else 1)
+        f.write("\nThe other checks, also part of `make test` (the fuzzers there run 10 s "
+                "each); every case must end without a fault, write nothing outside the "
+                "staging directory and start nothing it should not:\n\n"
+                "| check | cases or executions | failures | command |\n|---|---|---|---|\n")
+        for c in checks:
+            f.write("| %s | %d | %d | `%s` |\n" % c)
+    sys.exit(0 if all(r[2] == 0 and r[4] == 0 for r in rows) and all(c[2] == 0 for c in checks)
+             else 1)
 
 
 if __name__ == "__main__":
