@@ -594,6 +594,36 @@ TEST_F(UnpackingRoad, HostilePackagesEndCleanly) {
     }
 }
 
+// The staging place taken by a file, or the staging file held open by
+// another process: the road fails cleanly and nothing is started.
+TEST_F(UnpackingRoad, AStagingPlaceThatCannotBeUsedFailsCleanly) {
+    struct Case {
+        const char* name;
+        bool stagingIsAFile;
+    };
+    for (const Case& c : {Case{"staging directory is a file", true},
+                          Case{"staging file locked by another process", false}}) {
+        SCOPED_TRACE(c.name);
+        RemoveTree(StagingDirectory());
+        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey);
+        HANDLE locked = INVALID_HANDLE_VALUE;
+        if (c.stagingIsAFile) {
+            WriteWholeFile(StagingDirectory(), {'x'});
+        } else {
+            ::CreateDirectoryW(StagingDirectory().c_str(), nullptr);
+            locked =
+                ::CreateFileW((StagingDirectory() + L"\\TirnHomeSetup.cab").c_str(),
+                              GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+            ASSERT_NE(locked, INVALID_HANDLE_VALUE);
+        }
+        EXPECT_EQ(RunToEnd(Setup(L"standin-v5.exe")), 0u);
+        if (locked != INVALID_HANDLE_VALUE) ::CloseHandle(locked);
+        EXPECT_EQ(RecordedVersion(), std::nullopt);
+        EXPECT_TRUE(StartedLines(Installer(), 300).empty());
+        RemoveTree(StagingDirectory());
+    }
+}
+
 // The product's whole life with the demo installer: install, start, upgrade,
 // refusal.
 TEST_F(UnpackingRoad, DemoProductLifecycle) {

@@ -138,7 +138,7 @@ def main():
         f.write("\nThe other checks, also part of `make test` (the fuzzers there run 10 s "
                 "each); every case must end without a fault, write nothing outside the "
                 "staging directory and start nothing it should not:\n\n"
-                "| check | cases or executions | failures | command |\n|---|---|---|---|\n")
+                "| check | cases or executions | failures | command (ctest in build/cross) |\n|---|---|---|---|\n")
         for c in checks:
             f.write("| %s | %d | %d | `%s` |\n" % c)
     sys.exit(0 if all(r[2] == 0 and r[4] == 0 for r in rows) and all(c[2] == 0 for c in checks)
