@@ -59,6 +59,14 @@ class LauncherRun {
         ::GetExitCodeProcess(m_process.hProcess, &code);
         return code;
     }
+    // The conflict message box of this launcher ("Tirn Home"), as shown.
+    std::vector<TopWindow> WaitForMessageBox(DWORD timeoutMs = 15000) const {
+        return WaitForWindows(
+            [this](const TopWindow& w) {
+                return w.processId == Pid() && w.visible && w.caption == L"Tirn Home";
+            },
+            timeoutMs);
+    }
     std::vector<TopWindow> Windows() const {
         std::vector<TopWindow> mine;
         for (TopWindow& w : ListTopWindows()) {
@@ -249,11 +257,7 @@ TEST_F(LauncherE2E, ConflictingProductIsRefusedWithTheVietnameseMessage) {
         ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey);
         const std::wstring dir = Install(entries, 1);
         LauncherRun run(setup);
-        std::vector<TopWindow> boxes = WaitForWindows(
-            [&](const TopWindow& w) {
-                return w.processId == run.Pid() && w.visible && w.caption == L"Tirn Home";
-            },
-            15000);
+        std::vector<TopWindow> boxes = run.WaitForMessageBox();
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_EQ(boxes[0].className, L"#32770");
         bool textFound = false;
@@ -667,11 +671,7 @@ TEST_F(UnpackingRoad, DemoProductLifecycle) {
 
     ::CopyFileW((product + L"\\TirnHome.exe").c_str(), (product + L"\\Tir.exe").c_str(), FALSE);
     LauncherRun refused(Setup(L"demo-v2.exe"));
-    std::vector<TopWindow> boxes = WaitForWindows(
-        [&](const TopWindow& w) {
-            return w.processId == refused.Pid() && w.visible && w.caption == L"Tirn Home";
-        },
-        15000);
+    std::vector<TopWindow> boxes = refused.WaitForMessageBox();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].className, L"#32770");
     ::PostMessageW(boxes[0].handle, WM_COMMAND, IDOK, 0);

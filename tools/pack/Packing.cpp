@@ -100,7 +100,7 @@ void RequireOneFile(const std::vector<CabinetEntry>& files, const std::string& n
     }
 }
 
-PackageTrailer RequireCompletePackage(const PackageReport& report) {
+void RequireCompletePackage(const PackageReport& report) {
     if (!report.present) throw ToolError(kExitNoPackage, report.setup + ": carries no package");
     if (!report.complete) {
         throw ToolError(kExitNoPackage,
@@ -109,8 +109,6 @@ PackageTrailer RequireCompletePackage(const PackageReport& report) {
                             " of " + std::to_string(report.payloadSize) +
                             " payload bytes present)");
     }
-    return PackageTrailer{tirn::format::kTrailerMagic, report.definitionVersion, report.payloadSize,
-                          report.reserved};
 }
 
 void DescrambleInto(const PackageReport& report, const File& setup, File& out, bool progress) {
