@@ -43,6 +43,16 @@ pack(installer, 5, "standin-v5.exe")
 pack(copy_as(demo_installer, "TirnHomeSetup.exe"), 1, "demo-v1.exe")
 pack(copy_as(demo_installer, "TirnHomeSetup.exe"), 2, "demo-v2.exe")
 
+# A road that lasts seconds whatever the machine: a tiny cabinet that
+# extracts to 768 MiB of zeros (a sparse file packs in moments).
+slow_dir = os.path.join(work, "slow")
+os.makedirs(slow_dir)
+slow_installer = os.path.join(slow_dir, "TirnHomeSetup.exe")
+with open(slow_installer, "wb") as f:
+    f.truncate(768 << 20)
+pack(slow_installer, 3, "slow-v3.exe")
+os.remove(slow_installer)
+
 with open(os.path.join(out, "standin-v5.exe"), "rb") as f:
     whole = f.read()
 with open(os.path.join(out, "cut-v5.exe"), "wb") as f:
