@@ -4,3 +4,4 @@ add_compile_definitions(UNICODE _UNICODE _WIN32_WINNT=0x0601 WINVER=0x0601 NOMIN
                         WIN32_LEAN_AND_MEAN)
 add_link_options(-static -static-libgcc -static-libstdc++
                  -Wl,--large-address-aware -Wl,--dynamicbase -Wl,--nxcompat)
+include(${CMAKE_CURRENT_LIST_DIR}/DelayedImports.cmake)

@@ -17,7 +17,18 @@ void RestrictLibrarySearchToSystem() {
 }
 }  // namespace
 
-extern "C" int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
+// The run-time library's own entry: it initialises the library, runs the
+// constructors of global objects and calls wWinMain.
+extern "C" int WinMainCRTStartup();
+
+// The process starts here. Only kernel32 and the C run-time library are bound
+// at load time; every other system library is bound on first call, so the
+// search must be restricted before any constructor can make such a call.
+extern "C" int TirnProgramStart() {
     RestrictLibrarySearchToSystem();
+    return WinMainCRTStartup();
+}
+
+extern "C" int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     return AfxWinMain(instance);
 }

@@ -11,6 +11,7 @@
 #include <shlwapi.h>
 
 #include <atomic>
+#include <cwchar>
 #include <optional>
 #include <thread>
 #include <string>
@@ -34,12 +35,27 @@ const std::wstring kConflictText =
 // A started launcher; the destructor makes sure no launcher outlives a test.
 class LauncherRun {
   public:
-    explicit LauncherRun(const std::wstring& setup) {
+    // variable ("NAME=value"), when given, is set in the launcher's
+    // environment, replacing an inherited one of that name.
+    explicit LauncherRun(const std::wstring& setup, const std::wstring& variable = {}) {
         STARTUPINFOW startup{};
         startup.cb = sizeof(startup);
         std::wstring commandLine = L"\"" + setup + L"\"";
-        if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                             nullptr, &startup, &m_process)) {
+        std::wstring environment;
+        if (!variable.empty()) {
+            const size_t nameLength = variable.find(L'=') + 1;
+            wchar_t* inherited = ::GetEnvironmentStringsW();
+            for (const wchar_t* v = inherited; *v != L'\0'; v += std::wcslen(v) + 1) {
+                if (::_wcsnicmp(v, variable.c_str(), nameLength) == 0) continue;
+                environment.append(v).push_back(L'\0');
+            }
+            ::FreeEnvironmentStringsW(inherited);
+            environment.append(variable).push_back(L'\0');
+        }
+        if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
+                             CREATE_UNICODE_ENVIRONMENT,
+                             environment.empty() ? nullptr : environment.data(), nullptr, &startup,
+                             &m_process)) {
             ::CloseHandle(m_process.hThread);
         }
     }
@@ -625,6 +641,63 @@ TEST_F(UnpackingRoad, AStagingPlaceThatCannotBeUsedFailsCleanly) {
         EXPECT_EQ(RecordedVersion(), std::nullopt);
         EXPECT_TRUE(StartedLines(Installer(), 300).empty());
         RemoveTree(StagingDirectory());
+    }
+}
+
+// A DLL of a system name beside the setup (a downloads folder) is never
+// loaded, whichever road the launcher takes. Wine is told to prefer such
+// copies to its own, so only the launcher's search restriction keeps them
+// out. Not planted: the libraries bound at load time by the system's loader
+// itself (kernel32, kernelbase, msvcrt; on Windows served from the known-DLL
+// list), and the COM libraries that Wine's own input-method library binds
+// lazily by a search of its own.
+TEST_F(UnpackingRoad, LibrariesOfSystemNamesBesideTheSetupAreNeverLoaded) {
+    const std::vector<std::wstring> names = {
+        L"cabinet",  L"user32", L"gdi32",     L"advapi32", L"shell32", L"shlwapi",
+        L"sechost",  L"win32u", L"version",   L"imm32",    L"uxtheme", L"shcore",
+        L"comctl32", L"dwmapi", L"cryptbase", L"profapi",  L"userenv", L"winmm"};
+    std::wstring overrides = L"WINEDLLOVERRIDES=mscoree,mshtml=;";
+    for (const std::wstring& name : names) {
+        ASSERT_TRUE(::CopyFileW((ExecutableDirectory() + L"MarkerLibrary.dll").c_str(),
+                                (m_dir / (name + L".dll")).c_str(), FALSE));
+        overrides += name + L"=n,b;";
+    }
+    auto plantedLoaded = [&] {
+        std::wstring loaded;
+        WIN32_FIND_DATAW found;
+        HANDLE search = ::FindFirstFileW((m_dir / L"*.loaded").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) return std::string();
+        do {
+            loaded += found.cFileName + std::wstring(L" ");
+        } while (::FindNextFileW(search, &found));
+        ::FindClose(search);
+        return Utf8(loaded);
+    };
+    enum class Road { kInstall, kStartProduct, kRefuse };
+    for (Road road : {Road::kInstall, Road::kStartProduct, Road::kRefuse}) {
+        SCOPED_TRACE(static_cast<int>(road));
+        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey);
+        RemoveTree(StagingDirectory());
+        std::wstring dir;
+        if (road == Road::kStartProduct) dir = Install({L"TirnHome.exe"}, 5);
+        if (road == Road::kRefuse) dir = Install({L"Tirn.exe"}, 1);
+        LauncherRun run(Setup(L"standin-v5.exe"), overrides);
+        if (road == Road::kRefuse) {
+            std::vector<TopWindow> boxes = run.WaitForMessageBox();
+            ASSERT_EQ(boxes.size(), 1u);
+            ::PostMessageW(boxes[0].handle, WM_COMMAND, IDOK, 0);
+        }
+        std::optional<DWORD> ended = run.WaitForEnd(60000);
+        ASSERT_TRUE(ended);
+        EXPECT_EQ(*ended, 0u);
+        if (road == Road::kInstall) {
+            EXPECT_EQ(StartedLines(Installer(), 10000).size(), 3u);
+        }
+        if (road == Road::kStartProduct) {
+            EXPECT_EQ(StartedLines(dir + L"\\TirnHome.exe", 10000).size(), 3u);
+        }
+        EXPECT_EQ(plantedLoaded(), "");
+        if (!dir.empty()) RemoveTree(dir);
     }
 }
 

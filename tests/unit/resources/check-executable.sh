@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # The launcher is a PE32 GUI program for i386 that imports system DLLs only:
-# no C++ run-time, libgcc or winpthread DLL beside it.
+# no C++ run-time, libgcc or winpthread DLL beside it. At load time it binds
+# kernel32 and the C run-time library alone: the other system libraries are
+# bound on first call, after the library search was restricted to the system
+# directory.
 set -euo pipefail
 exe=$1
 description=$(file -b "$exe")
@@ -9,7 +12,7 @@ case "$description" in
     "PE32 executable (GUI) Intel 80386"*", for MS Windows"*) ;;
     *) echo "not a PE32 GUI i386 executable" >&2; exit 1 ;;
 esac
-allowed=' ADVAPI32.dll KERNEL32.dll msvcrt.dll SHELL32.dll SHLWAPI.dll USER32.dll GDI32.dll '
+allowed=' KERNEL32.dll msvcrt.dll '
 status=0
 headers=$(i686-w64-mingw32-objdump -p "$exe")
 for dll in $(awk '/DLL Name:/ {print $3}' <<<"$headers"); do
