@@ -4,6 +4,7 @@ from test programs, and the hostile or broken ones that tirn-pack refuses to
 make (scrambled here with the same block rule).
 Usage: make-setups.py TIRN_PACK LAUNCHER STAND_IN DEMO_INSTALLER OUTPUT_DIR"""
 import os
+import shutil
 import struct
 import subprocess
 import sys
@@ -44,11 +45,13 @@ pack(copy_as(demo_installer, "TirnHomeSetup.exe"), 1, "demo-v1.exe")
 pack(copy_as(demo_installer, "TirnHomeSetup.exe"), 2, "demo-v2.exe")
 
 # A road that lasts seconds whatever the machine: a tiny cabinet that
-# extracts to 768 MiB of zeros (a sparse file packs in moments).
+# extracts to 768 MiB, the stand-in program followed by zeros (a sparse tail
+# packs in moments; the program still runs).
 slow_dir = os.path.join(work, "slow")
 os.makedirs(slow_dir)
 slow_installer = os.path.join(slow_dir, "TirnHomeSetup.exe")
-with open(slow_installer, "wb") as f:
+shutil.copyfile(stand_in, slow_installer)
+with open(slow_installer, "r+b") as f:
     f.truncate(768 << 20)
 pack(slow_installer, 3, "slow-v3.exe")
 os.remove(slow_installer)

@@ -110,8 +110,16 @@ def main():
             ("a second launcher started while one unpacks", "BlocksASecondLauncher", 1),
             ("the user dismisses the progress window (Enter, Escape, Alt+F4)",
              "UserDismissingTheProgressWindow", 3),
+            ("the progress window dismissed at 6 moments of 2 roads, then a full run",
+             "DismissingTheWindowAtAnyMoment", 14),
             ("a planted Cabinet.dll beside the program", "PlantedCabinetLibrary", 1),
+            ("a marker DLL under 18 system names beside the setup, on 3 roads",
+             "LibrariesOfSystemNamesBesideTheSetup", 3),
             ("a staging directory that is a link", "AStagingDirectoryThatIsALinkIsRefused", 1),
+            ("a staging place that is a file, or a staging file locked by another process",
+             "AStagingPlaceThatCannotBeUsed", 2),
+            ("a read-only staging directory (empty, or with an earlier run), a read-only "
+             "staging file", "AReadOnlyStagingPlace", 3),
             ("signed setups (sign, verify, tamper, re-pack)", "tirn_pack_end_to_end", 1)):
         result = subprocess.run(["ctest", "-R", pattern], cwd=CROSS, capture_output=True, text=True)
         checks.append((name, cases, 0 if result.returncode == 0 else cases, "ctest -R " + pattern))
