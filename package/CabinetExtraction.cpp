@@ -1,5 +1,7 @@
 #include "CabinetExtraction.h"
 
+#include "PayloadStaging.h"
+
 #include <shlwapi.h>
 
 #include <cstring>
@@ -33,9 +35,16 @@ INT_PTR CopyFileNotification(CabinetCopyContext& context, const char* storedName
             context.items[context.recorded++] = copy;
         }
     }
-    HANDLE file = ::CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    return file == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<INT_PTR>(file);
+    HANDLE file = ::CreateFileW(path, GENERIC_READ | GENERIC_WRITE | WRITE_DAC, FILE_SHARE_READ,
+                                nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return -1;
+    // Whatever DACL a file left here before had, the program about to be
+    // started is writable by Administrators and SYSTEM only.
+    if (!RestrictToAdministrators(file)) {
+        ::CloseHandle(file);
+        return -1;
+    }
+    return reinterpret_cast<INT_PTR>(file);
 }
 
 INT_PTR CloseFileNotification(const FDINOTIFICATION& notification) {

@@ -84,22 +84,32 @@ bool PrepareStagingDirectory(const wchar_t* directory, ScopedHandle& hold) {
         return false;
     }
     // Taking over a directory of an earlier run: its entries are replaced.
-    BOOL present = FALSE, defaulted = FALSE;
-    PACL dacl = nullptr;
-    if (!::GetSecurityDescriptorDacl(descriptor.memory, &present, &dacl, &defaulted) ||
-        ::SetSecurityInfo(hold.Get(), SE_FILE_OBJECT,
-                          DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
-                          nullptr, dacl, nullptr) != ERROR_SUCCESS) {
+    if (!RestrictToAdministrators(hold.Get())) {
         hold.Close();
         return false;
     }
     return true;
 }
 
+bool RestrictToAdministrators(HANDLE object) {
+    LocalMemory descriptor;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            kStagingDirectorySecurity, SDDL_REVISION_1,
+            reinterpret_cast<PSECURITY_DESCRIPTOR*>(&descriptor.memory), nullptr)) {
+        return false;
+    }
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    return ::GetSecurityDescriptorDacl(descriptor.memory, &present, &dacl, &defaulted) &&
+           ::SetSecurityInfo(object, SE_FILE_OBJECT,
+                             DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                             nullptr, nullptr, dacl, nullptr) == ERROR_SUCCESS;
+}
+
 int WritePayloadFile(const uint8_t* source, uint32_t size, const wchar_t* path) {
-    ScopedHandle file(::CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsValid()) return 0;
+    ScopedHandle file(::CreateFileW(path, GENERIC_WRITE | WRITE_DAC, FILE_SHARE_READ, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid() || !RestrictToAdministrators(file.Get())) return 0;
 
     // One block-sized buffer, not a copy of the whole payload: a full copy
     // would double the address space a 32-bit process needs for a large

@@ -22,6 +22,13 @@ int GetStagingDirectory(wchar_t* out);
 
 class ScopedHandle;
 
+// Gives the open file or directory the staging place's protected DACL
+// (full access for Administrators and SYSTEM, nothing inherited): a file an
+// earlier process left with a protected DACL of its own keeps it when it is
+// replaced or truncated, and could otherwise be rewritten between the
+// launcher's writes and the installer's start. The handle needs WRITE_DAC.
+bool RestrictToAdministrators(HANDLE object);
+
 // Creates the staging directory, or takes over the one an earlier run left,
 // with a protected DACL that admits only Administrators and SYSTEM: the
 // launcher runs elevated and starts a program from this folder of the
@@ -33,7 +40,7 @@ class ScopedHandle;
 // is done. Nothing is deleted.
 bool PrepareStagingDirectory(const wchar_t* directory, ScopedHandle& hold);
 
-// Creates (or replaces) the staging file and writes the payload into it,
-// descrambled block by block. 1 on success, 0 on failure; what was written
-// before a failure stays in the file.
+// Creates (or replaces) the staging file, restricted to Administrators, and
+// writes the payload into it, descrambled block by block. 1 on success, 0 on failure; what was
+// written before a failure stays in the file.
 int WritePayloadFile(const uint8_t* source, uint32_t size, const wchar_t* path);
