@@ -1,6 +1,7 @@
 #include "CabinetExtraction.h"
 
 #include "PayloadStaging.h"
+#include "ScopedHandle.h"
 
 #include <shlwapi.h>
 
@@ -35,16 +36,12 @@ INT_PTR CopyFileNotification(CabinetCopyContext& context, const char* storedName
             context.items[context.recorded++] = copy;
         }
     }
-    HANDLE file = ::CreateFileW(path, GENERIC_READ | GENERIC_WRITE | WRITE_DAC, FILE_SHARE_READ,
-                                nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return -1;
+    ScopedHandle file(::CreateFileW(path, GENERIC_READ | GENERIC_WRITE | WRITE_DAC, FILE_SHARE_READ,
+                                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     // Whatever DACL a file left here before had, the program about to be
     // started is writable by Administrators and SYSTEM only.
-    if (!RestrictToAdministrators(file)) {
-        ::CloseHandle(file);
-        return -1;
-    }
-    return reinterpret_cast<INT_PTR>(file);
+    if (!file.IsValid() || !RestrictToAdministrators(file.Get())) return -1;
+    return reinterpret_cast<INT_PTR>(file.Release());  // closed by the cabinet library
 }
 
 INT_PTR CloseFileNotification(const FDINOTIFICATION& notification) {

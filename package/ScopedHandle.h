@@ -17,6 +17,12 @@ class ScopedHandle {
         Close();
         m_handle = handle;
     }
+    // Hands the handle over to a new owner.
+    HANDLE Release() {
+        HANDLE handle = m_handle;
+        m_handle = nullptr;
+        return handle;
+    }
     void Close() {
         if (IsValid()) ::CloseHandle(m_handle);
         m_handle = nullptr;
