@@ -53,6 +53,12 @@ struct LocalMemory {
     }
 };
 
+bool MakeStagingSecurity(LocalMemory& descriptor) {
+    return ::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        kStagingDirectorySecurity, SDDL_REVISION_1,
+        reinterpret_cast<PSECURITY_DESCRIPTOR*>(&descriptor.memory), nullptr);
+}
+
 bool IsReparsePoint(DWORD attributes) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
@@ -63,11 +69,7 @@ bool PrepareStagingDirectory(const wchar_t* directory, ScopedHandle& hold) {
     if (IsReparsePoint(::GetFileAttributesW(directory))) return false;
 
     LocalMemory descriptor;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-            kStagingDirectorySecurity, SDDL_REVISION_1,
-            reinterpret_cast<PSECURITY_DESCRIPTOR*>(&descriptor.memory), nullptr)) {
-        return false;
-    }
+    if (!MakeStagingSecurity(descriptor)) return false;
     SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.memory, FALSE};
     ::CreateDirectoryW(directory, &attributes);  // may exist from an earlier run
 
@@ -93,11 +95,7 @@ bool PrepareStagingDirectory(const wchar_t* directory, ScopedHandle& hold) {
 
 bool RestrictToAdministrators(HANDLE object) {
     LocalMemory descriptor;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-            kStagingDirectorySecurity, SDDL_REVISION_1,
-            reinterpret_cast<PSECURITY_DESCRIPTOR*>(&descriptor.memory), nullptr)) {
-        return false;
-    }
+    if (!MakeStagingSecurity(descriptor)) return false;
     BOOL present = FALSE, defaulted = FALSE;
     PACL dacl = nullptr;
     return ::GetSecurityDescriptorDacl(descriptor.memory, &present, &dacl, &defaulted) &&
