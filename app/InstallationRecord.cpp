@@ -1,6 +1,6 @@
-#include "InstallationRecord.h"
+#include "app/InstallationRecord.h"
 
-#include "ScopedRegKey.h"
+#include "app/framework/ScopedRegKey.h"
 
 namespace {
 constexpr wchar_t kRecordKey[] = L"Software\\Tirn";
@@ -79,4 +79,45 @@ int WriteDefinitionVersion(uint32_t version) {
                             reinterpret_cast<const BYTE*>(&value), sizeof(value)) == ERROR_SUCCESS
                ? 1
                : 0;
+}
+
+bool DefinitionVersionSnapshot::Take() {
+    m_taken = false;
+    ScopedRegKey key;
+    if (!OpenRecordKey(KEY_QUERY_VALUE, key)) return false;
+    // The value may change size between the two queries; ask again then.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        DWORD size = 0;
+        LONG status = ::RegQueryValueExW(key.Get(), kDefinitionVersionValue, nullptr, &m_type,
+                                         nullptr, &size);
+        if (status == ERROR_FILE_NOT_FOUND) {
+            m_present = false;
+            m_data.clear();
+            m_taken = true;
+            return true;
+        }
+        if (status != ERROR_SUCCESS) return false;
+        m_data.resize(size);
+        status = ::RegQueryValueExW(key.Get(), kDefinitionVersionValue, nullptr, &m_type,
+                                    m_data.data(), &size);
+        if (status == ERROR_MORE_DATA) continue;
+        if (status != ERROR_SUCCESS) return false;
+        m_data.resize(size);
+        m_present = true;
+        m_taken = true;
+        return true;
+    }
+    return false;
+}
+
+bool DefinitionVersionSnapshot::Restore() const {
+    if (!m_taken) return false;
+    ScopedRegKey key;
+    if (!OpenRecordKey(KEY_SET_VALUE, key)) return false;
+    if (!m_present) {
+        const LONG status = ::RegDeleteValueW(key.Get(), kDefinitionVersionValue);
+        return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+    }
+    return ::RegSetValueExW(key.Get(), kDefinitionVersionValue, 0, m_type, m_data.data(),
+                            static_cast<DWORD>(m_data.size())) == ERROR_SUCCESS;
 }

@@ -5,9 +5,12 @@
 // process sees the 32-bit registry view.
 #pragma once
 
-#include "framework/WindowsApi.h"
+#include "app/Layer.h"
+
+#include "app/framework/WindowsApi.h"
 
 #include <cstdint>
+#include <vector>
 
 // Reads szTirnDir (REG_SZ only) into buffer. Returns its length in units, or
 // 0 when it is missing, of another type, empty or longer than capacity - 1.
@@ -20,3 +23,23 @@ int ReadDefinitionVersion(uint32_t* version);
 
 // Sets DefinitionVersion as REG_DWORD. 1 on success, 0 on failure.
 int WriteDefinitionVersion(uint32_t version);
+
+// DefinitionVersion as it stands before the road writes it, so that a launch
+// that fails can put back exactly what was there: the same type and bytes,
+// or no value at all. Otherwise the record would claim a version whose
+// installer never ran, and every later run of that setup would start the old
+// product instead of upgrading.
+class DefinitionVersionSnapshot {
+  public:
+    // False when the record cannot be read; an absent value reads fine.
+    bool Take();
+    // Puts back what Take read. False when nothing was taken or the record
+    // cannot be written.
+    bool Restore() const;
+
+  private:
+    bool m_taken = false;
+    bool m_present = false;
+    DWORD m_type = REG_NONE;
+    std::vector<BYTE> m_data;
+};

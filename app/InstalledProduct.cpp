@@ -1,6 +1,10 @@
-#include "InstalledProduct.h"
+#include "app/InstalledProduct.h"
+
+#include "app/framework/PathJoin.h"
 
 #include <shlwapi.h>
+
+#include <iterator>
 
 namespace {
 constexpr int kSearchLimit = 1024;
@@ -23,15 +27,16 @@ bool ExistsInDirectory(const wchar_t* directory, const wchar_t* name) {
 
 CString BuildInstallPath(const wchar_t* directory, const wchar_t* name) {
     if (directory == nullptr || name == nullptr) return CString();
-    int directoryLength = BoundedPartLength(directory);
-    if (directoryLength < 0) return CString();
-    int nameLength = BoundedPartLength(name);
-    if (nameLength < 0) return CString();
+    const int directoryLength = BoundedPartLength(directory);
+    const int nameLength = BoundedPartLength(name);
+    if (directoryLength < 0 || nameLength < 0) return CString();
 
-    CString path(directory, directoryLength);
-    if (directory[directoryLength - 1] != L'\\') path += L'\\';
-    path += CString(name, nameLength);
-    return path;
+    wchar_t joined[2 * kSearchLimit];  // both parts at their longest, a backslash, terminator
+    if (!JoinPath<wchar_t>({directory, static_cast<size_t>(directoryLength)},
+                           {name, static_cast<size_t>(nameLength)}, joined, std::size(joined))) {
+        return CString();
+    }
+    return CString(joined);
 }
 
 bool IsConflictingProductInstalled(const wchar_t* installDir) {

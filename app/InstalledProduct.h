@@ -2,7 +2,9 @@
 // programs and the installed product's own.
 #pragma once
 
-#include "framework/CString.h"
+#include "app/Layer.h"
+
+#include "app/framework/CString.h"
 
 // Joins an installation directory and a file name with one backslash (none
 // added when the directory already ends with one). Each part must be 1 to

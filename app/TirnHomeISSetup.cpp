@@ -1,4 +1,4 @@
 // The one application object; the framework's entry point runs it.
-#include "TirnHomeISSetupApp.h"
+#include "app/TirnHomeISSetupApp.h"
 
 CTirnHomeISSetupApp theApp;

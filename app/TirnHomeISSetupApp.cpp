@@ -1,12 +1,12 @@
-#include "TirnHomeISSetupApp.h"
+#include "app/TirnHomeISSetupApp.h"
 
-#include "../package/ExtractionWorker.h"
-#include "../package/PackageVersion.h"
-#include "../resources/resource.h"
-#include "../ui/InitializingDlg.h"
-#include "../ui/TirnHomeISSetupDlg.h"
-#include "InstallationRecord.h"
-#include "InstalledProduct.h"
+#include "package/PackageVersion.h"
+#include "resources/resource.h"
+#include "ui/InitializingDlg.h"
+#include "ui/TirnHomeISSetupDlg.h"
+#include "app/InstallationRecord.h"
+#include "app/InstalledProduct.h"
+#include "app/UnpackingRoad.h"
 
 #include <shellapi.h>
 #include <shlwapi.h>
@@ -44,6 +44,7 @@ BOOL CALLBACK FindSetupWindowProc(HWND window, LPARAM lParam) {
 
 BOOL CTirnHomeISSetupApp::InitInstance() {
     CWinAppEx::InitInstance();
+    // Kept for the framework's settings key; nothing is ever stored under it.
     SetRegistryKey(L"Local AppWizard-Generated Applications");
 
     // Two launchers started at the same moment could both miss each other's
@@ -83,7 +84,7 @@ BOOL CTirnHomeISSetupApp::InitInstance() {
     CInitializingDlg progress(nullptr);
     m_pMainWnd = &progress;
     progress.m_strMessage = m_strSetupArgs == kUpgradeArgument ? kUpgradeText : kSetupText;
-    AfxBeginThread(&ExtractionWorkerProc, m_pMainWnd, THREAD_PRIORITY_NORMAL, 0, 0, nullptr);
+    StartUnpackingRoad(progress, m_strSetupArgs);  // without a worker the window ends at once
     progress.DoModal();
     marker->EndDialog(0);
     return FALSE;

@@ -1,7 +1,9 @@
 // The application: decides, once, at start-up what this run does.
 #pragma once
 
-#include "framework/Afx.h"
+#include "app/Layer.h"
+
+#include "app/framework/Afx.h"
 
 class CTirnHomeISSetupApp : public CWinAppEx {
   public:
@@ -11,7 +13,10 @@ class CTirnHomeISSetupApp : public CWinAppEx {
     // installed product, or unpack and run the installer. Always FALSE.
     BOOL InitInstance() override;
 
-    int m_nLanguage;  // 1: English conflict message; anything else: Vietnamese
+    // 1: English conflict message; anything else: Vietnamese. Nothing sets it
+    // (the launcher reads no settings), so users see the Vietnamese text; the
+    // English string stays in the table for a build that chooses it.
+    int m_nLanguage;
     wchar_t m_szInstallDir[MAX_PATH];
     CString m_strSetupArgs;  // "" or "/Upgrade"; written before the worker starts
 

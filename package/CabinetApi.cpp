@@ -1,8 +1,11 @@
-#include "CabinetApi.h"
+#include "package/CabinetApi.h"
+
+#include "app/framework/PathJoin.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <memory>
 #include <new>
 
 namespace {
@@ -92,20 +95,14 @@ char* WideToUtf8(const wchar_t* text) {
 
 CString JoinUtf8Path(const char* directory, const char* name) {
     if (directory == nullptr || name == nullptr) return CString();
-    const size_t directoryLength = std::strlen(directory);
-    const size_t nameLength = std::strlen(name);
-    auto* joined = new (std::nothrow) char[directoryLength + nameLength + 5 + kSlack];
-    if (joined == nullptr) return CString();
-    std::memcpy(joined, directory, directoryLength);
-    size_t at = directoryLength;
-    if (at == 0 || joined[at - 1] != '\\') joined[at++] = '\\';
-    std::memcpy(joined + at, name, nameLength + 1);
-    wchar_t* wide = Utf8ToWide(joined);
-    delete[] joined;
-    if (wide == nullptr) return CString();
-    CString path(wide);
-    delete[] wide;
-    return path;
+    const size_t capacity = std::strlen(directory) + std::strlen(name) + 5 + kSlack;
+    std::unique_ptr<char[]> joined(new (std::nothrow) char[capacity]);
+    if (joined == nullptr || !JoinPath(directory, name, joined.get(), capacity)) return CString();
+    std::unique_ptr<wchar_t[]> wide(Utf8ToWide(joined.get()));
+    // A path the rest of the road cannot hold whole is no path: refused here,
+    // before a file of that name is created.
+    if (wide == nullptr || std::wcslen(wide.get()) >= MAX_PATH) return CString();
+    return CString(wide.get());
 }
 
 CreateFileArguments MapOpenFlags(int openFlags, int permissionMode) {
@@ -124,6 +121,9 @@ CreateFileArguments MapOpenFlags(int openFlags, int permissionMode) {
     return args;
 }
 
+// The cabinet library calls these through C frames that no C++ exception may
+// cross: each callback ends at its own edge with its failure value.
+
 FNALLOC(FdiAlloc) {
     return cb == 0 ? nullptr : std::malloc(cb);
 }
@@ -133,13 +133,16 @@ FNFREE(FdiFree) {
 }
 
 FNOPEN(FdiOpen) {
-    wchar_t* path = Utf8ToWide(pszFile);
-    if (path == nullptr) return -1;
-    CreateFileArguments args = MapOpenFlags(oflag, pmode);
-    HANDLE file = ::CreateFileW(path, args.access, FILE_SHARE_READ, nullptr, args.disposition,
-                                args.attributes, nullptr);
-    delete[] path;
-    return file == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<INT_PTR>(file);
+    try {
+        std::unique_ptr<wchar_t[]> path(Utf8ToWide(pszFile));
+        if (path == nullptr) return -1;
+        CreateFileArguments args = MapOpenFlags(oflag, pmode);
+        HANDLE file = ::CreateFileW(path.get(), args.access, FILE_SHARE_READ, nullptr,
+                                    args.disposition, args.attributes, nullptr);
+        return file == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<INT_PTR>(file);
+    } catch (...) {
+        return -1;
+    }
 }
 
 FNREAD(FdiRead) {

@@ -4,7 +4,9 @@
 // "no file" to every callback.
 #pragma once
 
-#include "../app/framework/CString.h"
+#include "package/Layer.h"
+
+#include "app/framework/CString.h"
 
 #include <fdi.h>
 
@@ -52,7 +54,7 @@ class ScopedCabinetApi {
 wchar_t* Utf8ToWide(const char* text);
 char* WideToUtf8(const wchar_t* text);
 // directory + one backslash (unless it ends with one) + name, as UTF-16;
-// empty on any failure.
+// empty on any failure, and when the path would not fit in MAX_PATH units.
 CString JoinUtf8Path(const char* directory, const char* name);
 
 struct CreateFileArguments {

@@ -1,17 +1,20 @@
-#include "CabinetExtraction.h"
+#include "package/CabinetExtraction.h"
 
-#include "PayloadStaging.h"
-#include "ScopedHandle.h"
+#include "app/framework/PathJoin.h"
+
+#include "package/PayloadStaging.h"
+#include "app/framework/ScopedHandle.h"
 
 #include <shlwapi.h>
 
 #include <cstring>
 #include <cwchar>
+#include <memory>
 #include <new>
+#include <string_view>
 
 namespace {
 constexpr size_t kSlack = 10;
-constexpr size_t kNarrowPathBuffer = 260;
 
 // Releases what ExtractCabinetFiles acquired, on every path.
 struct FdiContext {
@@ -73,44 +76,46 @@ FNFDINOTIFY(FdiNotify) {
     if (pfdin == nullptr || pfdin->pv == nullptr) return 0;
     auto& context = *static_cast<CabinetCopyContext*>(pfdin->pv);
     if (context.destinationDirUtf8 == nullptr) return -1;
-    switch (fdint) {
-        case fdintCABINET_INFO: return 0;
-        case fdintPARTIAL_FILE: return -1;  // continued from another cabinet
-        case fdintCOPY_FILE: return CopyFileNotification(context, pfdin->psz1);
-        case fdintCLOSE_FILE_INFO: return CloseFileNotification(*pfdin);
-        case fdintNEXT_CABINET: return -1;  // continues into another cabinet
-        default: return 0;
+    // Called from inside the cabinet library, whose frames no C++ exception
+    // may cross: out of memory while a path is built aborts the copy instead.
+    try {
+        switch (fdint) {
+            case fdintCABINET_INFO: return 0;
+            case fdintPARTIAL_FILE: return -1;  // continued from another cabinet
+            case fdintCOPY_FILE: return CopyFileNotification(context, pfdin->psz1);
+            case fdintCLOSE_FILE_INFO: return CloseFileNotification(*pfdin);
+            case fdintNEXT_CABINET: return -1;  // continues into another cabinet
+            default: return 0;
+        }
+    } catch (...) {
+        return -1;
     }
 }
 
 int CopyCabinetFiles(CabinetApi& api, HFDI context, const wchar_t* cabinetPath,
                      const wchar_t* destinationDirectory, ExtractedFileList& list) {
-    char* cabinetUtf8 = WideToUtf8(cabinetPath);
+    std::unique_ptr<char[]> cabinetUtf8(WideToUtf8(cabinetPath));
     if (cabinetUtf8 == nullptr) return EXTRACT_OUT_OF_MEMORY;
-    char* destinationUtf8 = WideToUtf8(destinationDirectory);
-    if (destinationUtf8 == nullptr) {
-        delete[] cabinetUtf8;
-        return EXTRACT_OUT_OF_MEMORY;
-    }
-    CabinetCopyContext copy{&api, destinationUtf8, list.items, list.count, 0};
+    std::unique_ptr<char[]> destinationUtf8(WideToUtf8(destinationDirectory));
+    if (destinationUtf8 == nullptr) return EXTRACT_OUT_OF_MEMORY;
+    CabinetCopyContext copy{&api, destinationUtf8.get(), list.items, list.count, 0};
 
-    BOOL copied = FALSE;
-    char directory[kNarrowPathBuffer];
-    std::strncpy(directory, cabinetUtf8, kNarrowPathBuffer - 1);
-    directory[kNarrowPathBuffer - 1] = '\0';
-    if (::PathRemoveFileSpecA(directory)) {
-        size_t length = std::strlen(directory);
-        if ((length == 0 || directory[length - 1] != '\\') && length + 1 < kNarrowPathBuffer) {
-            directory[length++] = '\\';
-            directory[length] = '\0';
-        }
-        char* name = ::PathFindFileNameA(cabinetUtf8);
-        if (name != nullptr) {
-            copied = api.pfnFDICopy(context, name, directory, 0, &FdiNotify, nullptr, &copy);
-        }
+    // The cabinet library takes the directory (ending in a backslash) and the
+    // name apart and joins them again within CB_MAX_CAB_PATH bytes. A path
+    // that does not fit fails here whole: cut, its directory part would name
+    // another place.
+    const std::string_view path(cabinetUtf8.get());
+    const size_t separator = path.find_last_of('\\');
+    if (path.size() >= CB_MAX_CAB_PATH || separator == std::string_view::npos) {
+        return EXTRACT_FDI_FAILED;
     }
-    delete[] cabinetUtf8;
-    delete[] destinationUtf8;
+    char directory[CB_MAX_CAB_PATH];
+    if (!JoinPath<char>(path.substr(0, separator), "", directory, sizeof(directory))) {
+        return EXTRACT_FDI_FAILED;
+    }
+    if (separator + 1 == path.size()) return EXTRACT_FDI_FAILED;  // no name
+    const BOOL copied = api.pfnFDICopy(context, cabinetUtf8.get() + separator + 1, directory, 0,
+                                       &FdiNotify, nullptr, &copy);
     return copied ? EXTRACT_OK : EXTRACT_FDI_FAILED;
 }
 

@@ -2,7 +2,9 @@
 // handing back the path of the one file it held.
 #pragma once
 
-#include "CabinetApi.h"
+#include "package/Layer.h"
+
+#include "package/CabinetApi.h"
 
 #include <cstdint>
 

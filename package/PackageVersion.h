@@ -1,5 +1,7 @@
 #pragma once
 
+#include "package/Layer.h"
+
 #include <cstdint>
 
 // The definition version of the package appended to the running executable,

@@ -1,8 +1,9 @@
-#include "PayloadStaging.h"
+#include "package/PayloadStaging.h"
 
-#include "ScopedHandle.h"
-#include "ViewGuard.h"
-#include "format/PayloadScrambling.h"
+#include "app/framework/PathJoin.h"
+#include "app/framework/ScopedHandle.h"
+#include "package/ViewGuard.h"
+#include "package/format/PayloadScrambling.h"
 
 #include <aclapi.h>
 #include <sddl.h>
@@ -12,17 +13,8 @@
 #include <memory>
 
 int CombinePath(const wchar_t* directory, int capacity, wchar_t* out, const wchar_t* name) {
-    const size_t length = std::wcslen(directory);
-    const long long room = static_cast<long long>(capacity) - static_cast<long long>(length) - 2;
-    if (room <= 0 || length == 0) return 0;
-
-    std::wmemcpy(out, directory, length + 1);
-    out[capacity - 1] = L'\0';
-    size_t at = length;
-    if (out[at - 1] != L'\\') out[at++] = L'\\';
-    for (long long i = 0; i < room && name[i] != L'\0'; ++i) out[at++] = name[i];
-    out[at] = L'\0';
-    return static_cast<int>(at);
+    if (capacity <= 0 || !JoinPath(directory, name, out, static_cast<size_t>(capacity))) return 0;
+    return static_cast<int>(std::wcslen(out));
 }
 
 int GetStagingDirectory(wchar_t* out) {
@@ -30,15 +22,7 @@ int GetStagingDirectory(wchar_t* out) {
     wchar_t temp[MAX_PATH];
     DWORD tempLength = ::GetTempPathW(MAX_PATH, temp);
     if (tempLength == 0 || tempLength > MAX_PATH - 1) return 0;
-
-    // One unit more than the output: a join that does not fit in MAX_PATH
-    // shows as a length of MAX_PATH and is refused below, never cut.
-    wchar_t joined[MAX_PATH + 1];
-    if (CombinePath(temp, MAX_PATH + 1, joined, kStagingDirectoryName) == 0) return 0;
-    size_t n = std::wcslen(joined);
-    if (n >= MAX_PATH) return 0;
-    std::wmemcpy(out, joined, n + 1);
-    return static_cast<int>(n);
+    return CombinePath(temp, MAX_PATH, out, kStagingDirectoryName);
 }
 
 namespace {

@@ -3,21 +3,23 @@
 // reuses the directory and replaces the file.
 #pragma once
 
-#include "../app/framework/WindowsApi.h"
+#include "package/Layer.h"
+#include "app/framework/WindowsApi.h"
 
 #include <cstdint>
 
 inline constexpr wchar_t kStagingDirectoryName[] = L"TirnHome2014";
 inline constexpr wchar_t kStagingFileName[] = L"TirnHomeSetup.cab";
 
-// Joins directory, one backslash (unless it ends with one) and as much of name
-// as fits in capacity units with the terminator; the name is cut without
-// notice. Returns the length, or 0 (out untouched) when the directory leaves
-// no room (capacity - 2 units or more) or is empty.
+// Joins directory, one backslash (unless it ends with one) and name into out
+// (capacity units, terminator included). Returns the length, or 0 with out
+// untouched when the whole path would not fit: a staging path is never cut
+// into another name.
 int CombinePath(const wchar_t* directory, int capacity, wchar_t* out, const wchar_t* name);
 
 // The staging directory path (at most 259 units) in out[MAX_PATH]; 0 and an
-// empty path when there is none. Does not create the directory.
+// empty path when there is none or it would not fit whole. Does not create
+// the directory.
 int GetStagingDirectory(wchar_t* out);
 
 class ScopedHandle;

@@ -1,4 +1,4 @@
-#include "SelfImageView.h"
+#include "package/SelfImageView.h"
 
 #include <algorithm>
 
@@ -32,7 +32,7 @@ bool SelfImageView::OpenFile(const wchar_t* path, Extent extent) {
     m_mapping = ::CreateFileMappingW(m_file, nullptr, PAGE_READONLY, 0, m_size, nullptr);
     if (m_mapping == nullptr) return Fail(::GetLastError());
     m_lastError = 0;
-    return extent == Extent::WindowsOnly || MapWindow(0, m_size);
+    return extent == Extent::OnDemand || MapWindow(0, m_size);
 }
 
 bool SelfImageView::MapWindow(uint64_t offset, uint32_t length) {

@@ -7,8 +7,10 @@
 // bookkeeping even when no page is touched.
 #pragma once
 
-#include "../app/framework/WindowsApi.h"
-#include "format/ByteReader.h"
+#include "package/Layer.h"
+
+#include "app/framework/WindowsApi.h"
+#include "package/format/ByteReader.h"
 
 #include <cstdint>
 
@@ -19,10 +21,10 @@ class SelfImageView {
     SelfImageView(const SelfImageView&) = delete;
     SelfImageView& operator=(const SelfImageView&) = delete;
 
-    enum class Extent { WholeFile, WindowsOnly };
+    enum class Extent { WholeFile, OnDemand };
 
     // Maps the running executable. On failure LastError() is the platform's
-    // error code, or 0 for a file of 4 GiB or more. With WindowsOnly nothing
+    // error code, or 0 for a file of 4 GiB or more. With OnDemand nothing
     // is mapped until MapWindow.
     bool Open(Extent extent = Extent::WholeFile);
     // Maps any file the same way.

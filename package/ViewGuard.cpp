@@ -1,6 +1,6 @@
-#include "ViewGuard.h"
+#include "package/ViewGuard.h"
 
-#include "../app/framework/WindowsApi.h"
+#include "app/framework/WindowsApi.h"
 
 #include <csetjmp>
 

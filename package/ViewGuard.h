@@ -4,6 +4,8 @@
 // run under this guard, which turns the fault into a failure result.
 #pragma once
 
+#include "package/Layer.h"
+
 #include <type_traits>
 
 // Runs action(context); false when an access fault or in-page error occurred

@@ -1,6 +1,6 @@
-#include "InitializingDlg.h"
+#include "ui/InitializingDlg.h"
 
-#include "../resources/resource.h"
+#include "resources/resource.h"
 
 namespace {
 // Live progress dialogs, guarded by one lock that a dialog's destructor takes

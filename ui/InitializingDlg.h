@@ -11,7 +11,9 @@
 //   request that arrives before the window exists.
 #pragma once
 
-#include "../app/framework/Afx.h"
+#include "ui/Layer.h"
+
+#include "app/framework/Afx.h"
 
 #include <atomic>
 

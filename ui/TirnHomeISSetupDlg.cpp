@@ -1,6 +1,6 @@
-#include "TirnHomeISSetupDlg.h"
+#include "ui/TirnHomeISSetupDlg.h"
 
-#include "../resources/resource.h"
+#include "resources/resource.h"
 
 BEGIN_MESSAGE_MAP(CTirnHomeISSetupDlg, CDialog)
 ON_WM_PAINT()

@@ -3,7 +3,9 @@
 // that one is already running.
 #pragma once
 
-#include "../app/framework/Afx.h"
+#include "ui/Layer.h"
+
+#include "app/framework/Afx.h"
 
 class CTirnHomeISSetupDlg : public CDialog {
   public:

@@ -1,11 +1,11 @@
 // The framework layer in one include.
 #pragma once
 
-#include "WindowsApi.h"
-#include "CMemoryException.h"
-#include "CObject.h"
-#include "CCmdTarget.h"
-#include "CString.h"
-#include "CWinApp.h"
-#include "CWnd.h"
-#include "CDialog.h"
+#include "app/framework/WindowsApi.h"
+#include "app/framework/CMemoryException.h"
+#include "app/framework/CObject.h"
+#include "app/framework/CCmdTarget.h"
+#include "app/framework/CString.h"
+#include "app/framework/CWinApp.h"
+#include "app/framework/CWnd.h"
+#include "app/framework/CDialog.h"

@@ -1,7 +1,7 @@
 // Global operator new for every executable that links the framework: it
 // throws CMemoryException instead of returning null. The nothrow forms keep
 // their contract (they return null).
-#include "CMemoryException.h"
+#include "app/framework/CMemoryException.h"
 
 #include <cstdlib>
 
@@ -10,11 +10,22 @@ void AfxThrowMemoryException() {
 }
 
 namespace {
+thread_local int t_failingScopes = 0;
+
 void* AllocateOrThrow(std::size_t size) {
-    if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
+    if (t_failingScopes == 0) {
+        if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
+    }
     AfxThrowMemoryException();
 }
 }  // namespace
+
+ScopedAllocationFailure::ScopedAllocationFailure() {
+    ++t_failingScopes;
+}
+ScopedAllocationFailure::~ScopedAllocationFailure() {
+    --t_failingScopes;
+}
 
 void* operator new(std::size_t size) {
     return AllocateOrThrow(size);

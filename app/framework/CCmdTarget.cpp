@@ -1,4 +1,4 @@
-#include "CCmdTarget.h"
+#include "app/framework/CCmdTarget.h"
 
 IMPLEMENT_DYNAMIC(CCmdTarget, CObject)
 

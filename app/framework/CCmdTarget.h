@@ -3,7 +3,7 @@
 // class first. Entries hold small thunks that call the member handler.
 #pragma once
 
-#include "CObject.h"
+#include "app/framework/CObject.h"
 
 class CCmdTarget;
 

@@ -1,6 +1,6 @@
-#include "CDialog.h"
+#include "app/framework/CDialog.h"
 
-#include "CWinApp.h"
+#include "app/framework/CWinApp.h"
 
 IMPLEMENT_DYNAMIC(CDialog, CWnd)
 

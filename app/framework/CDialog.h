@@ -7,7 +7,7 @@
 // without showing the window if it had not been shown yet.
 #pragma once
 
-#include "CWnd.h"
+#include "app/framework/CWnd.h"
 
 #include <atomic>
 

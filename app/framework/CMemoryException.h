@@ -11,3 +11,14 @@ class CMemoryException : public std::bad_alloc {
 };
 
 [[noreturn]] void AfxThrowMemoryException();
+
+// Exhaustion on demand, for tests of the paths that run out of memory: while
+// an object of this type lives on a thread, every throwing allocation on that
+// thread raises CMemoryException. The nothrow forms keep working.
+class ScopedAllocationFailure {
+  public:
+    ScopedAllocationFailure();
+    ~ScopedAllocationFailure();
+    ScopedAllocationFailure(const ScopedAllocationFailure&) = delete;
+    ScopedAllocationFailure& operator=(const ScopedAllocationFailure&) = delete;
+};

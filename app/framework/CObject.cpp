@@ -1,4 +1,4 @@
-#include "CObject.h"
+#include "app/framework/CObject.h"
 
 const CRuntimeClass CObject::classCObject = {"CObject", sizeof(CObject), 0xFFFF, nullptr, nullptr};
 

@@ -2,10 +2,13 @@
 // is of a kind, as the dialog classes declare themselves.
 #pragma once
 
-#include "WindowsApi.h"
+#include "app/framework/WindowsApi.h"
 
 class CObject;
 
+// Only the name and the base are read here (IsKindOf); the size, schema and
+// creation function are filled in as the dialog classes declare themselves,
+// for code that inspects a class record the way the framework lays it out.
 struct CRuntimeClass {
     LPCSTR m_lpszClassName;
     int m_nObjectSize;

@@ -1,7 +1,7 @@
-#include "CString.h"
+#include "app/framework/CString.h"
 
-#include "CMemoryException.h"
-#include "CWinApp.h"
+#include "app/framework/CMemoryException.h"
+#include "app/framework/CWinApp.h"
 
 #include <climits>
 #include <cstring>

@@ -4,7 +4,7 @@
 // same string.
 #pragma once
 
-#include "WindowsApi.h"
+#include "app/framework/WindowsApi.h"
 
 class CString {
   public:

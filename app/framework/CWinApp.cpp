@@ -1,6 +1,6 @@
-#include "CWinApp.h"
+#include "app/framework/CWinApp.h"
 
-#include "CWnd.h"
+#include "app/framework/CWnd.h"
 
 #include <process.h>
 

@@ -3,7 +3,7 @@
 // InitInstance and ends the process when that returns FALSE.
 #pragma once
 
-#include "CCmdTarget.h"
+#include "app/framework/CCmdTarget.h"
 
 class CWnd;
 
@@ -58,8 +58,8 @@ class CWinApp : public CWinThread {
     // Only records the name: nothing is stored under that key.
     void SetRegistryKey(LPCWSTR companyName) { m_pszRegistryKey = companyName; }
 
-    // Help command handler. The launcher ships no help file, so there is
-    // nothing to open.
+    // Help command handler, kept in the application's message map as the
+    // framework wires it. The launcher ships no help file: nothing to open.
     void OnHelp() {}
 
     HINSTANCE m_hInstance = nullptr;

@@ -1,6 +1,6 @@
-#include "CWnd.h"
+#include "app/framework/CWnd.h"
 
-#include "CWinApp.h"
+#include "app/framework/CWinApp.h"
 
 IMPLEMENT_DYNAMIC(CWnd, CCmdTarget)
 

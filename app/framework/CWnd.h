@@ -3,7 +3,7 @@
 // goes to the window's original procedure (Default).
 #pragma once
 
-#include "CCmdTarget.h"
+#include "app/framework/CCmdTarget.h"
 
 class CWnd : public CCmdTarget {
     DECLARE_DYNAMIC(CWnd)

@@ -1,7 +1,7 @@
 // The program entry of a framework application: it constructs nothing
 // itself (the global application object already exists) and hands over to
 // AfxWinMain. Returning ends the process.
-#include "CWinApp.h"
+#include "app/framework/CWinApp.h"
 
 namespace {
 // Libraries loaded later by name come from the system directory only, never

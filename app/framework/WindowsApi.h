@@ -2,6 +2,11 @@
 // launcher is built with.
 #pragma once
 
+// The format code is portable and imports nothing of ours.
+#if defined(TIRN_LAYER_FORMAT)
+#error "the framework stands beside the format code: include nothing of it there"
+#endif
+
 #ifndef UNICODE
 #define UNICODE
 #endif

@@ -11,7 +11,7 @@ constexpr uint64_t kSizeOfRawDataField = 16;
 constexpr uint64_t kPointerToRawDataField = 20;
 }  // namespace
 
-std::optional<uint64_t> FindPackageTrailer(Bytes image) {
+std::optional<uint64_t> SectionDataEnd(Bytes image) {
     std::optional<uint32_t> peOffset = ReadLittleEndian32(image, kNewHeaderOffsetField);
     if (!peOffset) return std::nullopt;
     std::optional<uint16_t> sectionCount =
@@ -40,6 +40,14 @@ std::optional<PackageTrailer> ReadPresentTrailer(Bytes image, uint64_t offset) {
                            LoadLittleEndian32(p + 8), LoadLittleEndian32(p + 12)};
     if (trailer.magic != kTrailerMagic) return std::nullopt;
     return trailer;
+}
+
+std::optional<LocatedTrailer> FindPackageTrailer(Bytes image) {
+    std::optional<uint64_t> offset = SectionDataEnd(image);
+    if (!offset) return std::nullopt;
+    std::optional<PackageTrailer> trailer = ReadPresentTrailer(image, *offset);
+    if (!trailer) return std::nullopt;
+    return LocatedTrailer{*offset, *trailer};
 }
 
 bool IsPackageComplete(uint64_t imageSize, uint64_t offset, const PackageTrailer& trailer) {

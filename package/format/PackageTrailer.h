@@ -27,10 +27,11 @@ struct PackageTrailer {
     uint32_t reserved = 0;
 };
 
-// The trailer offset T: the largest PointerToRawData + SizeOfRawData over the
-// section table, summed in 64 bits (0 with no sections). Empty when the DOS
-// header, the file header or the section table does not lie inside the image.
-std::optional<uint64_t> FindPackageTrailer(Bytes image);
+// Where the section data ends, which is where a package's trailer starts:
+// the largest PointerToRawData + SizeOfRawData over the section table, summed
+// in 64 bits (0 with no sections). Empty when the DOS header, the file header
+// or the section table does not lie inside the image.
+std::optional<uint64_t> SectionDataEnd(Bytes image);
 
 // The trailer at offset when its 16 bytes lie inside the image and its magic
 // is "TIRS"; the presence test that the version read needs.
@@ -38,6 +39,15 @@ std::optional<PackageTrailer> ReadPresentTrailer(Bytes image, uint64_t offset);
 
 // A present trailer whose payload lies wholly inside the image as well.
 bool IsPackageComplete(uint64_t imageSize, uint64_t offset, const PackageTrailer& trailer);
+
+struct LocatedTrailer {
+    uint64_t offset;  // T, where the section data ends
+    PackageTrailer trailer;
+};
+
+// The present trailer of a whole setup image (SectionDataEnd, then
+// ReadPresentTrailer), or empty when there is none.
+std::optional<LocatedTrailer> FindPackageTrailer(Bytes image);
 
 std::array<uint8_t, kTrailerSize> EncodeTrailer(const PackageTrailer& trailer);
 

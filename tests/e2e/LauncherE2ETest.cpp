@@ -1,8 +1,8 @@
 // The real launcher, started as a user would start it, under Wine: what it
 // leaves in the registry and on disk, which programs it starts, and which
 // windows it shows.
-#include "Desktop.h"
-#include "app/ScopedRegKey.h"
+#include "tests/e2e/Desktop.h"
+#include "app/framework/ScopedRegKey.h"
 #include "package/format/PackageTrailer.h"
 #include "resources/resource.h"
 #include "tests/unit/TestSupport.h"
@@ -566,14 +566,33 @@ TEST_F(UnpackingRoad, AFailedRunDoesNotStopTheNextGoodSetupOfTheSameVersion) {
     EXPECT_EQ(RecordedVersion(), 5u);
 }
 
-TEST_F(UnpackingRoad, AnExtractedFileThatIsNoProgramStillClosesTheWindow) {
-    LauncherRun run(Setup(L"not-a-program-v5.exe"));
-    ProgressObservation seen = ObserveProgress(run);
-    std::optional<DWORD> ended = run.WaitForEnd();
-    ASSERT_TRUE(ended);
-    EXPECT_EQ(*ended, 0u);
-    EXPECT_EQ(RecordedVersion(), 5u);  // the launch step was reached
-    EXPECT_TRUE(::PathFileExistsW(Installer().c_str()));
+// An extracted file that cannot be started: the window still closes, and the
+// record is put back as it was, so that it never claims a version whose
+// installer did not run; a good setup of that version afterwards upgrades.
+TEST_F(UnpackingRoad, AnInstallerThatCannotStartLeavesTheRecordAsItWas) {
+    for (std::optional<uint32_t> installed : {std::optional<uint32_t>(3), std::nullopt}) {
+        SCOPED_TRACE(installed ? "installed version 3" : "fresh machine");
+        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey);
+        std::wstring dir;
+        if (installed) dir = Install({L"TirnHome.exe"}, *installed);
+        LauncherRun run(Setup(L"not-a-program-v5.exe"));
+        ProgressObservation seen = ObserveProgress(run);
+        std::optional<DWORD> ended = run.WaitForEnd();
+        ASSERT_TRUE(ended);
+        EXPECT_EQ(*ended, 0u);
+        EXPECT_TRUE(seen.window.has_value());
+        EXPECT_EQ(RecordedVersion(), installed);
+        EXPECT_TRUE(::PathFileExistsW(Installer().c_str()));  // extracted, not started
+        if (!installed) continue;
+
+        EXPECT_EQ(RunToEnd(Setup(L"standin-v5.exe")), 0u);
+        std::vector<std::string> lines = StartedLines(Installer(), 10000);
+        ASSERT_EQ(lines.size(), 3u);
+        EXPECT_EQ(lines[0], "\"" + Utf8(Installer()) + "\" /Upgrade");
+        EXPECT_TRUE(StartedLines(dir + L"\\TirnHome.exe", 0).empty());
+        EXPECT_EQ(RecordedVersion(), 5u);
+        RemoveTree(dir);
+    }
 }
 
 TEST_F(UnpackingRoad, AStagingDirectoryLeftByAnEarlierRunIsReused) {

@@ -6,7 +6,7 @@
 //   WindowProbe hold-dialog CAPTION MS    a hidden dialog so captioned, for MS
 // Prints the windows it finds, one line each, in UTF-8. Exit code 0 when
 // found, 1 on time-out, 2 on bad usage.
-#include "Desktop.h"
+#include "tests/e2e/Desktop.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -7,7 +7,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace tirn::format;
     const Bytes image(data, size);
-    std::optional<uint64_t> end = FindPackageTrailer(image);
+    std::optional<uint64_t> end = SectionDataEnd(image);
     if (!end) return 0;
     std::optional<PackageTrailer> trailer = ReadPresentTrailer(image, *end);
     if (!trailer) return 0;

@@ -1,4 +1,4 @@
-#include "TestSupport.h"
+#include "tests/unit/TestSupport.h"
 
 #include <stdexcept>
 

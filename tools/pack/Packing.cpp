@@ -43,7 +43,7 @@ class Progress {
 uint64_t SectionDataEnd(const File& file, uint64_t fileSize) {
     std::vector<uint8_t> headers(static_cast<size_t>(std::min<uint64_t>(fileSize, kHeaderWindow)));
     headers.resize(file.ReadAt(0, headers.data(), headers.size()));
-    std::optional<uint64_t> end = tirn::format::FindPackageTrailer(headers);
+    std::optional<uint64_t> end = tirn::format::SectionDataEnd(headers);
     if (!end) throw ToolError(kExitNoPackage, file.Path() + ": not a PE executable (bad headers)");
     return *end;
 }

@@ -48,7 +48,7 @@ void PadTo(std::vector<uint8_t>& image, size_t end) {
     if (image.size() < end) image.resize(end, 0xCC);
 }
 
-TEST(FindPackageTrailer, LargestSectionEndWhateverTheTableOrder) {
+TEST(SectionDataEnd, LargestSectionEndWhateverTheTableOrder) {
     struct Case {
         const char* name;
         std::vector<Section> sections;
@@ -66,13 +66,13 @@ TEST(FindPackageTrailer, LargestSectionEndWhateverTheTableOrder) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<uint8_t> image = MakeImage(c.sections);
-        std::optional<uint64_t> end = FindPackageTrailer(image);
+        std::optional<uint64_t> end = SectionDataEnd(image);
         ASSERT_TRUE(end.has_value());
         EXPECT_EQ(*end, c.expected);
     }
 }
 
-TEST(FindPackageTrailer, HeadersPointingOutsideTheImageAreAFailure) {
+TEST(SectionDataEnd, HeadersPointingOutsideTheImageAreAFailure) {
     std::vector<uint8_t> good = MakeImage({{0x400, 0x200}, {0x600, 0x200}});
     struct Case {
         const char* name;
@@ -108,7 +108,7 @@ TEST(FindPackageTrailer, HeadersPointingOutsideTheImageAreAFailure) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_FALSE(FindPackageTrailer(c.image).has_value());
+        EXPECT_FALSE(SectionDataEnd(c.image).has_value());
     }
 }
 
@@ -121,7 +121,7 @@ TEST(PackageTrailer, PresenceAndCompleteness) {
     Append(complete, trailer, 100);
     complete.insert(complete.end(), 300, 0);  // e.g. a certificate table
 
-    ASSERT_EQ(FindPackageTrailer(complete), 0x600u);
+    ASSERT_EQ(SectionDataEnd(complete), 0x600u);
     std::optional<PackageTrailer> read = ReadPresentTrailer(complete, 0x600);
     ASSERT_TRUE(read.has_value());
     EXPECT_EQ(read->definitionVersion, 7u);

@@ -1,5 +1,5 @@
 #include "app/framework/Afx.h"
-#include "FrameworkTestResources.h"
+#include "tests/unit/framework/FrameworkTestResources.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,6 @@
 // Extraction over the real cabinet library (Wine's own under Wine), with
 // cabinets made by make-cabinets.py at test time.
+#include "app/framework/CMemoryException.h"
 #include "package/CabinetExtraction.h"
 #include "tests/unit/TestSupport.h"
 
@@ -200,6 +201,36 @@ TEST(ExtractCabinet, APathThatDoesNotFitTheBufferIsAFailure) {
     wchar_t first[MAX_PATH] = L"unchanged";
     EXPECT_FALSE(ExtractCabinet(Fixture(L"one-stored.cab").c_str(), deep.c_str(), first));
     EXPECT_STREQ(first, L"unchanged");
+    EXPECT_FALSE(Exists(deep + L"\\TirnHomeSetup.exe"));  // refused before it was created
+}
+
+// Out of memory while a callback builds a path: the callback fails the copy
+// at its own edge. An exception unwinding through the cabinet library's
+// frames would end the process instead.
+TEST(ExtractCabinet, RunningOutOfMemoryInsideTheLibraryIsAFailureNotACrash) {
+    ScratchDirectory dest;
+    wchar_t first[MAX_PATH] = L"unchanged";
+    const std::wstring cabinet = Fixture(L"one-stored.cab");
+    bool extracted = true;
+    {
+        ScopedAllocationFailure outOfMemory;
+        extracted = ExtractCabinet(cabinet.c_str(), dest.Path().c_str(), first);
+    }
+    EXPECT_FALSE(extracted);
+    EXPECT_STREQ(first, L"unchanged");
+
+    char destination[] = "C:\\";
+    char name[] = "a.exe";
+    CabinetCopyContext context{nullptr, destination, nullptr, 0, 0};
+    FDINOTIFICATION notification{};
+    notification.pv = &context;
+    notification.psz1 = name;
+    int result = 0;
+    {
+        ScopedAllocationFailure outOfMemory;
+        result = FdiNotify(fdintCOPY_FILE, &notification);
+    }
+    EXPECT_EQ(result, -1);
 }
 
 TEST(CabinetApi, BindingRefusesALibraryLackingAnEntryPoint) {
@@ -301,6 +332,10 @@ TEST(FdiCallbacks, TextConversionsAndJoin) {
     EXPECT_STREQ(JoinUtf8Path("C:\\dir\\", "a.exe").GetString(), L"C:\\dir\\a.exe");
     EXPECT_STREQ(JoinUtf8Path("C:\\d", "T\xe1\xbb\x87p").GetString(), L"C:\\d\\T\u1ec7p");
     EXPECT_TRUE(JoinUtf8Path(nullptr, "a").IsEmpty());
+    // Paths the road could not hold whole: refused, never cut.
+    const std::string dir(250, 'd');
+    EXPECT_EQ(JoinUtf8Path(dir.c_str(), "12345678").GetLength(), 259);
+    EXPECT_TRUE(JoinUtf8Path(dir.c_str(), "123456789").IsEmpty());
     EXPECT_TRUE(JoinUtf8Path("C:\\", nullptr).IsEmpty());
 
     EXPECT_EQ(FdiNotify(fdintCABINET_INFO, nullptr), 0);

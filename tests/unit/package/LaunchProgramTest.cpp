@@ -1,4 +1,4 @@
-#include "package/ExtractionWorker.h"
+#include "package/ProgramLaunch.h"
 #include "tests/unit/TestSupport.h"
 
 #include <gtest/gtest.h>

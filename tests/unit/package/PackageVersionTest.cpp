@@ -75,7 +75,7 @@ TEST(ReadPackageVersion, SignedSetupKeepsItsPackage) {
     uint32_t pe = LoadLittleEndian32(&image[60]);
     uint32_t certificates = LoadLittleEndian32(&image[pe + 24 + 96 + 4 * 8]);
     ASSERT_GT(certificates, 0u);
-    std::optional<uint64_t> t = FindPackageTrailer(image);
+    std::optional<uint64_t> t = SectionDataEnd(image);
     ASSERT_TRUE(t);
     EXPECT_GE(certificates, *t + 16 + 64);
 
@@ -86,7 +86,7 @@ TEST(ReadPackageVersion, SignedSetupKeepsItsPackage) {
 
 // The section table of a real PE rewritten in place: the scan must not depend
 // on the table's order, and no sections means no package.
-TEST(FindPackageTrailer, RealImageWithItsSectionTableReorderedOrEmptied) {
+TEST(SectionDataEnd, RealImageWithItsSectionTableReorderedOrEmptied) {
     std::vector<uint8_t> image = Probe();
     const auto trailer = TrailerBytes(kTrailerMagic, 3, 0, 0);
     image.insert(image.end(), trailer.begin(), trailer.end());
@@ -118,7 +118,7 @@ TEST(FindPackageTrailer, RealImageWithItsSectionTableReorderedOrEmptied) {
         WriteWholeFile(dir / L"image.exe", c.bytes);
         SelfImageView view;
         ASSERT_TRUE(view.OpenFile((dir / L"image.exe").c_str()));
-        std::optional<uint64_t> t = FindPackageTrailer(view.Bytes());
+        std::optional<uint64_t> t = SectionDataEnd(view.Bytes());
         ASSERT_TRUE(t);
         EXPECT_EQ(ReadPresentTrailer(view.Bytes(), *t).has_value(), c.present);
         if (c.present) {
@@ -182,7 +182,7 @@ TEST(SelfImageView, WindowsMapOnlyThePartAskedForCutAtTheEnd) {
     WriteWholeFile(path, bytes);
 
     SelfImageView view;
-    ASSERT_TRUE(view.OpenFile(path.c_str(), SelfImageView::Extent::WindowsOnly));
+    ASSERT_TRUE(view.OpenFile(path.c_str(), SelfImageView::Extent::OnDemand));
     EXPECT_TRUE(view.Bytes().empty());
     EXPECT_EQ(view.Size(), 300000u);
     struct Case {

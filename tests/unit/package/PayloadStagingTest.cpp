@@ -1,5 +1,5 @@
 #include "package/PayloadStaging.h"
-#include "package/ScopedHandle.h"
+#include "app/framework/ScopedHandle.h"
 #include "package/ViewGuard.h"
 #include "package/format/PayloadScrambling.h"
 #include "tests/unit/TestSupport.h"
@@ -33,10 +33,10 @@ std::vector<uint8_t> RandomBytes(size_t size, unsigned seed) {
     return bytes;
 }
 
-TEST(CombinePath, JoinsWithinTheCapacityAndCutsTheName) {
+// A path that does not fit is refused whole: cut, it would name another file.
+TEST(CombinePath, JoinsWithinTheCapacityOrRefuses) {
     const std::wstring dir250(250, L'd');
-    const std::wstring dir249b = std::wstring(249, L'd') + L"\\";
-    const std::wstring dir258(258, L'd');
+    const std::wstring dir241b = std::wstring(241, L'd') + L"\\";
     struct Case {
         const char* name;
         std::wstring directory;
@@ -48,16 +48,14 @@ TEST(CombinePath, JoinsWithinTheCapacityAndCutsTheName) {
         {"plain", L"C:\\Temp", 260, L"TirnHomeSetup.cab", L"C:\\Temp\\TirnHomeSetup.cab"},
         {"trailing backslash", L"C:\\Temp\\", 260, L"TirnHomeSetup.cab",
          L"C:\\Temp\\TirnHomeSetup.cab"},
-        {"250 units, name cut to 8", dir250, 260, L"TirnHomeSetup.cab", dir250 + L"\\TirnHome"},
-        {"250 units with backslash", dir249b, 260, L"TirnHomeSetup.cab", dir249b + L"TirnHome"},
-        {"room for one unit", std::wstring(257, L'd'), 260, L"abc",
-         std::wstring(257, L'd') + L"\\a"},
-        {"capacity - 2 units: no room", dir258, 260, L"abc", L""},
-        // What a 247-unit directory without backslash joins to at the staging
-        // capacity: 260 units, which the staging directory refuses.
-        {"247 units at capacity 261", std::wstring(247, L'd'), 261, L"TirnHome2014",
-         std::wstring(247, L'd') + L"\\TirnHome2014"},
+        {"exactly capacity - 1 units", std::wstring(241, L'd'), 260, L"TirnHomeSetup.cab",
+         std::wstring(241, L'd') + L"\\TirnHomeSetup.cab"},
+        {"the same with its backslash", dir241b, 260, L"TirnHomeSetup.cab",
+         dir241b + L"TirnHomeSetup.cab"},
+        {"one unit too many", std::wstring(242, L'd'), 260, L"TirnHomeSetup.cab", L""},
+        {"250 units: the name would be cut", dir250, 260, L"TirnHomeSetup.cab", L""},
         {"longer than the capacity", std::wstring(300, L'd'), 260, L"abc", L""},
+        {"empty directory", L"", 260, L"abc", L""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -68,7 +66,6 @@ TEST(CombinePath, JoinsWithinTheCapacityAndCutsTheName) {
             EXPECT_EQ(out[0], L'#');  // untouched
         } else {
             EXPECT_EQ(std::wstring(out.data()), c.expected);
-            EXPECT_LE(length, c.capacity - 1);
         }
         EXPECT_EQ(out[c.capacity], L'#');
     }
@@ -102,21 +99,21 @@ std::wstring TempPathOf(size_t length, bool trailingBackslash) {
     return path;
 }
 
-TEST_F(StagingDirectoryTest, LongTemporaryPathsCutTheNameOrAreRefused) {
+TEST_F(StagingDirectoryTest, LongTemporaryPathsFitWholeOrAreRefused) {
     struct Case {
         const char* name;
         std::wstring temp;
         std::wstring expected;  // empty: refused
     };
-    const std::wstring t250 = TempPathOf(250, true);
     const Case cases[] = {
         {"short", L"C:\\Temp\\", L"C:\\Temp\\TirnHome2014"},
-        {"250 units: name cut to 9", t250, t250 + L"TirnHome2"},
-        {"258 units: name cut to 1", TempPathOf(258, true), TempPathOf(258, true) + L"T"},
+        {"247 units: the directory is 259", TempPathOf(247, true),
+         TempPathOf(247, true) + L"TirnHome2014"},
+        {"248 units: the name would be cut", TempPathOf(248, true), L""},
         {"259 units", TempPathOf(259, true), L""},
-        // The system adds the missing backslash: 248 units, name cut to 11.
-        {"TMP without backslash", TempPathOf(247, false),
-         TempPathOf(247, false) + L"\\TirnHome201"},
+        // The system adds the missing backslash: 247 units.
+        {"TMP without backslash", TempPathOf(246, false),
+         TempPathOf(246, false) + L"\\TirnHome2014"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -2,7 +2,7 @@
 // Invalid is null or INVALID_HANDLE_VALUE, whichever the API returned.
 #pragma once
 
-#include "../app/framework/WindowsApi.h"
+#include "app/framework/WindowsApi.h"
 
 class ScopedHandle {
   public:

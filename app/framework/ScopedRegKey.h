@@ -1,7 +1,7 @@
 // Owner of an open registry key: closed exactly once, on every path.
 #pragma once
 
-#include "framework/WindowsApi.h"
+#include "app/framework/WindowsApi.h"
 
 class ScopedRegKey {
   public:

@@ -1,0 +1,2 @@
+// A package/ source that reaches up into start-up: must not build.
+#include "app/UnpackingRoad.h"

@@ -1,0 +1,2 @@
+// A window that reaches into the package steps: must not build.
+#include "package/CabinetExtraction.h"
