@@ -570,7 +570,8 @@ TEST_F(UnpackingRoad, AFailedRunDoesNotStopTheNextGoodSetupOfTheSameVersion) {
 // record is put back as it was, so that it never claims a version whose
 // installer did not run; a good setup of that version afterwards upgrades.
 TEST_F(UnpackingRoad, AnInstallerThatCannotStartLeavesTheRecordAsItWas) {
-    for (std::optional<uint32_t> installed : {std::optional<uint32_t>(3), std::nullopt}) {
+    for (std::optional<uint32_t> installed :
+         {std::optional<uint32_t>(3), std::optional<uint32_t>()}) {
         SCOPED_TRACE(installed ? "installed version 3" : "fresh machine");
         ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey);
         std::wstring dir;
