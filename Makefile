@@ -12,7 +12,7 @@ NATIVE  := $(BUILD)/native
 JOBS    ?= $(shell nproc)
 CMAKE_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=Release
 
-.PHONY: all deps configure test demo bench fuzz reliability format clean
+.PHONY: all deps configure test check-format check-reproducible demo bench fuzz reliability format clean
 
 all: deps
 	cmake -S . -B $(NATIVE) $(CMAKE_FLAGS) >/dev/null
@@ -23,12 +23,21 @@ all: deps
 deps:
 	@scripts/install-deps
 
-test: all
+# Besides the tests: the code is formatted, it builds without a warning
+# (-Werror), and two clean builds of the launcher are byte-identical.
+test: check-format all
 	@status=0; \
 	(cd $(NATIVE) && ctest --output-on-failure -j $(JOBS)) || status=1; \
 	(cd $(CROSS) && ctest --output-on-failure -j $(JOBS)) || status=1; \
 	scripts/wine-stop; \
+	scripts/check-reproducible || status=1; \
 	exit $$status
+
+check-format: deps
+	@clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.h') && echo "check-format: clean"
+
+check-reproducible: deps
+	scripts/check-reproducible
 
 demo: all
 	@status=0; scripts/demo || status=$$?; scripts/wine-stop; exit $$status

@@ -80,6 +80,15 @@ std::vector<TopWindow> WaitForWindows(const std::function<bool(const TopWindow&)
     }
 }
 
+bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        if (done()) return true;
+        if (::GetTickCount() - start > timeoutMs) return false;
+        ::Sleep(5);
+    }
+}
+
 RECT PrimaryWorkArea() {
     RECT work;
     ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);

@@ -33,6 +33,9 @@ std::vector<TopWindow> ListTopWindows();
 std::vector<TopWindow> WaitForWindows(const std::function<bool(const TopWindow&)>& match,
                                       DWORD timeoutMs);
 
+// Polls until done() is true; false on time-out.
+bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs);
+
 RECT PrimaryWorkArea();
 
 }  // namespace tirn::test

@@ -2,6 +2,7 @@
 //   WindowProbe list
 //   WindowProbe wait-progress TIMEOUT_MS      a visible window with control 1000
 //   WindowProbe wait-caption CAPTION TIMEOUT_MS    a visible window so captioned
+//   WindowProbe wait-gone CAPTION TIMEOUT_MS       no visible window so captioned
 //   WindowProbe close-message-box CAPTION TIMEOUT_MS
 //   WindowProbe hold-dialog CAPTION MS    a hidden dialog so captioned, for MS
 // Prints the windows it finds, one line each, in UTF-8. Exit code 0 when
@@ -37,6 +38,19 @@ int wmain(int argc, wchar_t** argv) {
         for (const TopWindow& w : found) Print(w.Describe());
         return found.empty() ? 1 : 0;
     }
+    if (argc == 4 && std::wstring(argv[1]) == L"wait-gone") {
+        const std::wstring caption = argv[2];
+        const DWORD timeout = static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10));
+        const bool gone = WaitUntil(
+            [&] {
+                for (const TopWindow& w : ListTopWindows()) {
+                    if (w.visible && w.caption == caption) return false;
+                }
+                return true;
+            },
+            timeout);
+        return gone ? 0 : 1;
+    }
     const bool close = argc == 4 && std::wstring(argv[1]) == L"close-message-box";
     if (close || (argc == 4 && std::wstring(argv[1]) == L"wait-caption")) {
         const std::wstring caption = argv[2];
@@ -53,6 +67,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     std::fprintf(stderr,
                  "usage: WindowProbe list | wait-progress MS | wait-caption CAPTION MS | "
+                 "wait-gone CAPTION MS | "
                  "close-message-box CAPTION MS | hold-dialog CAPTION MS\n");
     return 2;
 }

@@ -1,7 +1,9 @@
 // Test helper: stands in for TirnHome.exe, Tir.exe or an installer. Records
 // how it was started (command line, working directory, and the recorded
-// DefinitionVersion as it found it, one per line, UTF-8) by appending to
-// "<its own path>.started", then ends.
+// DefinitionVersion as it found it, one per line, UTF-8) by adding to
+// "<its own path>.started", then ends. The record appears whole or not at
+// all: it is written beside and renamed into place, so a reader that sees
+// the file sees every line.
 #include <windows.h>
 
 #include <string>
@@ -29,12 +31,28 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     std::string record = Utf8(::GetCommandLineW()) + "\n" + Utf8(directory) + "\n" +
                          "DefinitionVersion=" + recorded + "\n";
 
-    std::wstring log = std::wstring(self) + L".started";
-    HANDLE file = ::CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const std::wstring log = std::wstring(self) + L".started";
+    const std::wstring pending = log + L".pending";
+    std::string earlier;
+    HANDLE existing = ::CreateFileW(log.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (existing != INVALID_HANDLE_VALUE) {
+        char buffer[4096];
+        DWORD read = 0;
+        while (::ReadFile(existing, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+            earlier.append(buffer, read);
+        }
+        ::CloseHandle(existing);
+    }
+    const std::string whole = earlier + record;
+    HANDLE file = ::CreateFileW(pending.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 1;
     DWORD written = 0;
-    ::WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
+    const BOOL wrote =
+        ::WriteFile(file, whole.data(), static_cast<DWORD>(whole.size()), &written, nullptr) &&
+        written == whole.size();
     ::CloseHandle(file);
-    return 0;
+    if (!wrote) return 1;
+    return ::MoveFileExW(pending.c_str(), log.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : 1;
 }

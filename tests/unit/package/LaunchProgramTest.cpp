@@ -10,13 +10,15 @@ namespace {
 using tirn::test::ExecutableDirectory;
 using tirn::test::ScratchDirectory;
 
-// The stand-in program's record of its command line, once it has run.
+// The stand-in program's record of its command line, once it has run: the
+// record appears whole (written beside, renamed into place).
 std::string RecordedCommandLine(const std::wstring& program) {
     const std::wstring log = program + L".started";
-    for (int i = 0; i < 200 && ::GetFileAttributesW(log.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) {
-        ::Sleep(25);
+    const DWORD deadline = ::GetTickCount() + 10000;
+    while (::GetFileAttributesW(log.c_str()) == INVALID_FILE_ATTRIBUTES &&
+           static_cast<int>(deadline - ::GetTickCount()) > 0) {
+        ::Sleep(10);
     }
-    ::Sleep(50);
     std::vector<uint8_t> bytes = tirn::test::ReadWholeFile(log);
     std::string text(bytes.begin(), bytes.end());
     return text.substr(0, text.find('\n'));
