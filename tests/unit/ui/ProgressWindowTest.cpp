@@ -192,7 +192,11 @@ TEST(ProgressWindowRaces, UserDismissesBeforeTheWorkerEnds) {
             dialog->m_strMessage = L"x ";
             std::thread user([&] {
                 HWND window = FindProgressWindow();
-                ::Sleep(600);  // let the animation run a step
+                // Dismissed once the animation has run a step (its first dot).
+                for (DWORD waited = 0; window && waited < 5000 && ControlText(window) != L"x .";
+                     waited += 5) {
+                    ::Sleep(5);
+                }
                 if (window) ::PostMessageW(window, c.message, c.wParam, 0);
             });
             EXPECT_EQ(dialog->DoModal(), c.expected);
