@@ -1,5 +1,5 @@
 // Fuzz target: `tirn-pack inspect` over any file: the headers, the trailer,
-// the descrambled payload and libgcab's reading of the cabinet inside. It
+// the descrambled payload and our reading of the cabinet inside. It
 // may report a failure, never crash or read outside what it was given.
 #include "Files.h"
 #include "Packing.h"

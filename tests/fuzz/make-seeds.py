@@ -64,4 +64,11 @@ with tempfile.TemporaryDirectory() as work:
     cab = os.path.join(work, "one.cab")
     subprocess.run(["gcab", "-c", "-z", cab, "TirnHomeSetup.exe"], check=True, cwd=work)
     with open(cab, "rb") as f:
-        save("launcher-real-cabinet", image + tirn_package.package(f.read(), 4))
+        cabinet = f.read()
+    save("launcher-real-cabinet", image + tirn_package.package(cabinet, 4))
+    save("cabinet-alone", cabinet)
+    # The same with the header's reserve and both neighbour names present.
+    flags = struct.unpack_from("<H", cabinet, 30)[0] | 0x0007
+    extra = struct.pack("<HBB", 4, 2, 0) + b"rsvd" + b"prev.cab\0disk1\0next.cab\0disk2\0"
+    save("cabinet-with-reserve-and-neighbours",
+         cabinet[:30] + struct.pack("<H", flags) + cabinet[32:36] + extra + cabinet[36:])

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""tirn-pack end to end: build, inspect, unpack, re-pack and the failures,
-checked with cabextract and with a real Windows program reading its own
-package under Wine.
+"""tirn-pack end to end: build, inspect, unpack, re-pack and the failures.
+Every cabinet it writes is checked by three independent readers (cabextract,
+gcab and Wine's extrac32), and a real Windows program reads its own package
+under Wine.
 
 Usage: test_tirn_pack.py TIRN_PACK LAUNCHER VERSION_PROBE WINE_RUN"""
 import json
@@ -40,6 +41,10 @@ def two_file_cabinet(directory):
     return path
 
 
+def wine_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
 class TirnPackTest(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="tirn-pack-test-")
@@ -62,6 +67,29 @@ class TirnPackTest(unittest.TestCase):
                      "--installer", installer, "-o", output)
         self.assertEqual(result.returncode, 0, result.stderr)
 
+    def assert_readers_extract(self, cab, expected):
+        """cabextract (which also tests every checksum), gcab and Wine's
+        extrac32 each extract exactly the expected file from cab."""
+        with open(expected, "rb") as f:
+            want = f.read()
+        name = os.path.basename(expected)
+        check = subprocess.run(["cabextract", "-t", cab], capture_output=True, text=True)
+        self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
+        readers = {
+            "cabextract": lambda d: ["cabextract", "-q", "-d", d, cab],
+            "gcab": lambda d: ["gcab", "-x", "-C", d, cab],
+            "extrac32": lambda d: [WINE_RUN, "extrac32", "/Y", "/E", "/L", wine_path(d), wine_path(cab)],
+        }
+        for reader, command in readers.items():
+            with self.subTest(reader=reader):
+                out = tempfile.mkdtemp(dir=self.dir)
+                result = subprocess.run(command(out), capture_output=True, text=True)
+                self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+                self.assertEqual(os.listdir(out), [name])
+                with open(os.path.join(out, name), "rb") as f:
+                    self.assertTrue(f.read() == want, reader + ": content differs")
+                shutil.rmtree(out)
+
     def assert_round_trip(self, size):
         """Builds and unpacks; returns the peak memory of each step in KiB."""
         installer = self.installer(size)
@@ -70,18 +98,7 @@ class TirnPackTest(unittest.TestCase):
                                   "--installer", installer, "-o", setup)
         cab = self.path("out.cab")
         unpack_peak = peak_rss_kib("unpack", setup, "-o", cab)
-        check = subprocess.run(["cabextract", "-t", cab], capture_output=True, text=True)
-        self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
-        extracted = self.path("x")
-        subprocess.run(["cabextract", "-q", "-d", extracted, cab], check=True)
-        self.assertEqual(os.listdir(extracted), ["TirnHomeSetup.exe"])
-        with open(installer, "rb") as a, open(os.path.join(extracted, "TirnHomeSetup.exe"), "rb") as b:
-            while True:
-                x, y = a.read(1 << 20), b.read(1 << 20)
-                self.assertEqual(x, y)
-                if not x:
-                    break
-        shutil.rmtree(extracted)
+        self.assert_readers_extract(cab, installer)
         return build_peak, unpack_peak
 
     def test_round_trip_small(self):
@@ -96,6 +113,59 @@ class TirnPackTest(unittest.TestCase):
         for step, before, after in zip(("build", "unpack"), small, large):
             with self.subTest(step):
                 self.assertLess(after - before, 8 * 1024, (before, after))
+
+    def test_every_compression_is_read_by_every_reader(self):
+        installer = self.installer(200000)
+        for compression in ("mszip", "none"):
+            with self.subTest(compression=compression):
+                setup, cab = self.path("setup.exe"), self.path("out.cab")
+                result = run("build", "--launcher", LAUNCHER, "--definition-version", "2",
+                             "--installer", installer, "--compression", compression, "-o", setup)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                report = json.loads(run("inspect", "--json", setup).stdout)
+                self.assertEqual(report["files"][0]["compression"],
+                                 {"mszip": "MSZIP", "none": "none"}[compression])
+                self.assertEqual(run("unpack", setup, "-o", cab).returncode, 0)
+                self.assertEqual(os.path.getsize(cab) < 150000, compression == "mszip")
+                self.assert_readers_extract(cab, installer)
+        result = run("build", "--launcher", LAUNCHER, "--definition-version", "2", "--installer",
+                     installer, "--compression", "zip", "-o", self.path("x.exe"))
+        self.assertEqual(result.returncode, 2, result.stderr)
+
+    def test_same_inputs_same_bytes_with_source_date_epoch(self):
+        installer = self.installer(300000)
+        outputs = []
+        for mtime in (1500000000, 1700000000):
+            os.utime(installer, (mtime, mtime))
+            setup = self.path("setup-%d.exe" % mtime)
+            env = dict(os.environ, SOURCE_DATE_EPOCH="1400000000")
+            result = run("build", "--launcher", LAUNCHER, "--definition-version", "3",
+                         "--installer", installer, "-o", setup, env=env)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            with open(setup, "rb") as f:
+                outputs.append(f.read())
+        self.assertEqual(outputs[0], outputs[1])
+        # Without it the file's own time is stored, as UTC.
+        os.utime(installer, (1700000000, 1700000000))
+        setup = self.path("setup.exe")
+        env = {k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"}
+        self.assertEqual(run("build", "--launcher", LAUNCHER, "--definition-version", "3",
+                             "--installer", installer, "-o", setup, env=env).returncode, 0)
+        report = json.loads(run("inspect", "--json", setup).stdout)
+        self.assertEqual(report["files"][0]["date"], "2023-11-14 22:13:20")
+
+    def test_an_installer_the_format_cannot_hold_is_refused(self):
+        # One folder holds 65535 blocks of 32 KiB: one byte more is refused,
+        # before anything is read or written (the file is sparse).
+        big = self.path("Big.exe")
+        with open(big, "wb") as f:
+            f.truncate(65535 * 32768 + 1)
+        before = sorted(os.listdir(self.dir))
+        result = run("build", "--launcher", LAUNCHER, "--definition-version", "1",
+                     "--installer", big, "-o", self.path("big-setup.exe"))
+        self.assertEqual(result.returncode, 7, result.stderr)
+        self.assertIn("a cabinet folder holds at most", result.stderr)
+        self.assertEqual(sorted(os.listdir(self.dir)), before)
 
     def test_inspect_reports_trailer_and_cabinet(self):
         installer = self.installer(5000)

@@ -1,88 +1,111 @@
 #include "Cabinet.h"
 
 #include "Files.h"
+#include "cabinet/CabinetReader.h"
+#include "cabinet/CabinetWriter.h"
 
-#include <libgcab.h>
-
-#include <memory>
+#include <algorithm>
+#include <cstdlib>
+#include <thread>
 
 namespace tirn::pack {
 
 namespace {
 
-// GLib objects and errors, released on every path.
-struct GObjectRelease {
-    void operator()(gpointer object) const { g_object_unref(object); }
-};
-template <typename T>
-using GObjectPtr = std::unique_ptr<T, GObjectRelease>;
-
-struct GErrorHolder {
-    GError* error = nullptr;
-    ~GErrorHolder() {
-        if (error) g_error_free(error);
-    }
-    std::string Message() const { return error ? error->message : "unknown error"; }
-};
-
 std::string BaseName(const std::string& path) {
-    size_t slash = path.find_last_of('/');
+    const size_t slash = path.find_last_of(kPathSeparators);
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The stored time: the file's, or SOURCE_DATE_EPOCH when that is earlier,
+// as reproducible builds agree.
+int64_t StoredTime(int64_t modified) {
+    const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+    if (epoch == nullptr || *epoch == '\0') return modified;
+    char* end = nullptr;
+    const long long clamp = std::strtoll(epoch, &end, 10);
+    if (*end != '\0') throw ToolError(kExitUsage, "SOURCE_DATE_EPOCH is not a number of seconds");
+    return std::min<int64_t>(modified, clamp);
+}
+
+class FileSink : public cabinet::CabinetSink {
+  public:
+    explicit FileSink(File& file) : m_file(file) {}
+    void Append(const uint8_t* bytes, size_t length) override { m_file.Write(bytes, length); }
+    void Patch(uint64_t offset, const uint8_t* bytes, size_t length) override {
+        m_file.WriteAt(offset, bytes, length);
+    }
+
+  private:
+    File& m_file;
+};
+
+unsigned EncoderThreads() {
+    return std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
 }
 
 }  // namespace
 
-void MakeSingleFileCabinet(const std::string& installer, const std::string& cabinetPath) {
-    File::OpenForReading(installer);  // a clear error before libgcab's
-    GObjectPtr<GFile> source(g_file_new_for_path(installer.c_str()));
-    GObjectPtr<GCabCabinet> cabinet(gcab_cabinet_new());
-    GObjectPtr<GCabFolder> folder(gcab_folder_new(GCAB_COMPRESSION_MSZIP));
-    GObjectPtr<GCabFile> file(gcab_file_new_with_file(BaseName(installer).c_str(), source.get()));
+std::optional<CabinetCompression> ParseCompression(const std::string& text) {
+    if (text == "mszip") return CabinetCompression::Mszip;
+    if (text == "none") return CabinetCompression::None;
+    return std::nullopt;
+}
 
-    GErrorHolder e;
-    if (!gcab_folder_add_file(folder.get(), file.get(), FALSE, nullptr, &e.error) ||
-        !gcab_cabinet_add_folder(cabinet.get(), folder.get(), &e.error)) {
-        throw ToolError(kExitInput, installer + ": cannot add to a cabinet: " + e.Message());
+void MakeSingleFileCabinet(const std::string& installer, const std::string& cabinetPath,
+                           CabinetCompression compression) {
+    File source = File::OpenForReading(installer);
+    cabinet::StoredFile stored;
+    stored.name = BaseName(installer);
+    stored.size = source.Size();
+    cabinet::DosDateTime(StoredTime(source.ModifiedTime()), stored.dosDate, stored.dosTime);
+
+    std::unique_ptr<cabinet::FolderEncoder> encoder =
+        compression == CabinetCompression::Mszip ? cabinet::MakeMszipEncoder(EncoderThreads())
+                                                 : cabinet::MakeStoredEncoder();
+    AtomicOutput output(cabinetPath, 0600);
+    FileSink sink(output.Stream());
+    uint64_t offset = 0;
+    auto read = [&source, &offset](uint8_t* buffer, size_t length) {
+        const size_t n = source.ReadAt(offset, buffer, length);
+        offset += n;
+        return n;
+    };
+    try {
+        cabinet::WriteSingleFileCabinet(stored, read, *encoder, sink);
+    } catch (const cabinet::CabinetLimitError& limit) {
+        throw ToolError(kExitTooLarge, installer + ": " + limit.what());
     }
-    GObjectPtr<GFile> target(g_file_new_for_path(cabinetPath.c_str()));
-    GObjectPtr<GFileOutputStream> stream(
-        g_file_replace(target.get(), nullptr, FALSE, G_FILE_CREATE_NONE, nullptr, &e.error));
-    if (!stream) throw ToolError(kExitOutput, cabinetPath + ": " + e.Message());
-    if (!gcab_cabinet_write_simple(cabinet.get(), G_OUTPUT_STREAM(stream.get()), nullptr, nullptr,
-                                   nullptr, &e.error) ||
-        !g_output_stream_close(G_OUTPUT_STREAM(stream.get()), nullptr, &e.error)) {
-        throw ToolError(kExitCabinet, installer + ": cannot make the cabinet: " + e.Message());
-    }
+    output.Commit();
 }
 
 std::vector<CabinetEntry> ListCabinet(const std::string& cabinetPath) {
-    GErrorHolder e;
-    GObjectPtr<GFile> source(g_file_new_for_path(cabinetPath.c_str()));
-    GObjectPtr<GFileInputStream> stream(g_file_read(source.get(), nullptr, &e.error));
-    if (!stream) throw ToolError(kExitInput, cabinetPath + ": " + e.Message());
-    GObjectPtr<GCabCabinet> cabinet(gcab_cabinet_new());
-    if (!gcab_cabinet_load(cabinet.get(), G_INPUT_STREAM(stream.get()), nullptr, &e.error)) {
-        throw ToolError(kExitCabinet, "not a valid cabinet: " + e.Message());
-    }
-    std::vector<CabinetEntry> entries;
-    GPtrArray* folders = gcab_cabinet_get_folders(cabinet.get());
-    for (guint i = 0; i < folders->len; ++i) {
-        auto* folder = static_cast<GCabFolder*>(g_ptr_array_index(folders, i));
-        GSList* files = gcab_folder_get_files(folder);
-        for (GSList* node = files; node != nullptr; node = node->next) {
-            auto* file = static_cast<GCabFile*>(node->data);
-            CabinetEntry entry{gcab_file_get_name(file), gcab_file_get_size(file), ""};
-            if (GDateTime* when = gcab_file_get_date_time(file)) {
-                gchar* text = g_date_time_format(when, "%Y-%m-%d %H:%M:%S");
-                entry.date = text ? text : "";
-                g_free(text);
-                g_date_time_unref(when);
+    File file = File::OpenForReading(cabinetPath);
+    const uint64_t size = file.Size();
+    // The directory lies at the start: a small read holds it, a cabinet of
+    // many files may need more (65535 entries of at most 272 bytes).
+    for (uint64_t window : {uint64_t{64} << 10, uint64_t{20} << 20}) {
+        std::vector<uint8_t> head(static_cast<size_t>(std::min(size, window)));
+        head.resize(file.ReadAt(0, head.data(), head.size()));
+        try {
+            const cabinet::CabinetDirectory directory = cabinet::ReadCabinetDirectory(head);
+            std::vector<CabinetEntry> entries;
+            for (const cabinet::FileEntry& f : directory.files) {
+                const std::string compression =
+                    f.folder < directory.folders.size()
+                        ? cabinet::CompressionName(directory.folders[f.folder].compression)
+                        : "";
+                entries.push_back(CabinetEntry{
+                    f.name, f.size, cabinet::DosDateTimeText(f.dosDate, f.dosTime), compression});
             }
-            entries.push_back(entry);
+            return entries;
+        } catch (const cabinet::CabinetFormatError& error) {
+            if (!error.cut || head.size() == size) {
+                throw ToolError(kExitCabinet, std::string("not a valid cabinet: ") + error.what());
+            }
         }
-        g_slist_free(files);
     }
-    return entries;
+    throw ToolError(kExitCabinet, "not a valid cabinet: its directory is too large");
 }
 
 }  // namespace tirn::pack

@@ -1,8 +1,11 @@
-// Cabinet files through libgcab: making the one-file installer cabinet and
-// listing what a cabinet declares.
+// The installer's cabinet: made by our own writer, listed by our own
+// reader.
 #pragma once
 
+#include "cabinet/FolderEncoder.h"
+
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,12 +14,22 @@ namespace tirn::pack {
 struct CabinetEntry {
     std::string name;
     uint32_t size = 0;
-    std::string date;  // "YYYY-MM-DD HH:MM:SS" as stored
+    std::string date;         // "YYYY-MM-DD HH:MM:SS" as stored
+    std::string compression;  // of its folder: "MSZIP", "none", "LZX:21"
 };
 
-// Writes an MSZIP cabinet holding the one file, stored under its base name
-// with its modification time.
-void MakeSingleFileCabinet(const std::string& installer, const std::string& cabinetPath);
+enum class CabinetCompression { None, Mszip };
+
+// Parses "mszip" or "none"; empty for anything else.
+std::optional<CabinetCompression> ParseCompression(const std::string& text);
+
+// Writes a cabinet holding the one file, stored under its base name with its
+// modification time (clamped to SOURCE_DATE_EPOCH when that is set, so that
+// the same inputs give the same bytes on any machine). Throws ToolError:
+// kExitInput for an unreadable installer, kExitTooLarge for one the cabinet
+// format cannot hold.
+void MakeSingleFileCabinet(const std::string& installer, const std::string& cabinetPath,
+                           CabinetCompression compression);
 
 // The files a cabinet declares, in order. Throws ToolError(kExitCabinet)
 // when it is not a readable cabinet.

@@ -51,6 +51,12 @@ uint64_t File::Size() const {
     return static_cast<uint64_t>(info.st_size);
 }
 
+int64_t File::ModifiedTime() const {
+    struct stat info;
+    if (::fstat(m_fd, &info) != 0) throw ToolError(kExitInput, m_path + ": " + SystemMessage());
+    return static_cast<int64_t>(info.st_mtime);
+}
+
 size_t File::ReadAt(uint64_t offset, void* buffer, size_t length) const {
     size_t done = 0;
     while (done < length) {

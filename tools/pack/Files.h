@@ -9,6 +9,9 @@
 
 namespace tirn::pack {
 
+// What separates directories in a path given on the command line.
+inline constexpr const char* kPathSeparators = "/";
+
 // A failure with the exit code the tool ends with.
 struct ToolError : std::runtime_error {
     ToolError(int exitCode, const std::string& message)
@@ -38,6 +41,8 @@ class File {
 
     static File OpenForReading(const std::string& path);
     uint64_t Size() const;
+    // Seconds since 1970 (UTC) of the last modification.
+    int64_t ModifiedTime() const;
     // Reads exactly length bytes at offset (fewer only at the end of file).
     size_t ReadAt(uint64_t offset, void* buffer, size_t length) const;
     void Write(const void* data, size_t length);

@@ -135,7 +135,7 @@ void BuildSetup(const BuildRequest& request) {
     ScratchFile madeCabinet;
     std::string cabinetPath = request.cabinet;
     if (!request.installer.empty()) {
-        MakeSingleFileCabinet(request.installer, madeCabinet.Path());
+        MakeSingleFileCabinet(request.installer, madeCabinet.Path(), request.compression);
         cabinetPath = madeCabinet.Path();
     }
     File cabinet = File::OpenForReading(cabinetPath);

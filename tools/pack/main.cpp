@@ -3,135 +3,72 @@
 #include "Files.h"
 #include "Packing.h"
 
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstring>
 #include <iostream>
 #include <string>
-#include <vector>
 
 namespace {
 
 using namespace tirn::pack;
 
-constexpr const char* kVersion = "tirn-pack 1.0.0";
+constexpr const char* kVersion = "tirn-pack 1.1.0";
 
-constexpr const char* kUsage = R"(Usage:
+constexpr const char* kFooter = R"(Examples:
   tirn-pack build --launcher TirnHomeISSetup.exe --definition-version N
-                  (--installer FILE | --cab FILE.cab) -o SETUP.exe
-      Packs the installer (made into a one-file MSZIP cabinet under its base
-      name) or a ready one-file cabinet after the launcher's sections. A
-      launcher that already carries a package is re-packed, not stacked.
+                  (--installer FILE | --cab FILE.cab) [--compression mszip|none] -o SETUP.exe
+      Packs the installer (made into a one-file cabinet under its base name)
+      or a ready one-file cabinet after the launcher's sections. A launcher
+      that already carries a package is re-packed, not stacked.
   tirn-pack inspect [--json] SETUP.exe
       Shows the trailer, whether the package is complete, and the files of
       its cabinet.
   tirn-pack unpack SETUP.exe -o FILE.cab
       Writes the package's cabinet, descrambled.
-  tirn-pack --help | --version
 
 Exit codes: 0 done, 2 usage, 3 input unreadable, 4 not a setup / no or cut
 package, 5 cabinet invalid or not exactly one file, 6 output not written,
-7 setup would reach 4 GiB. Outputs are written under a temporary name and
-renamed when complete: a failure leaves nothing behind.
-)";
+7 too large (the installer for a cabinet, or the setup for 4 GiB). Outputs
+are written under a temporary name and renamed when complete: a failure
+leaves nothing behind. With SOURCE_DATE_EPOCH set, the stored file time is
+clamped to it: the same inputs give the same setup on any machine.)";
 
-[[noreturn]] void UsageError(const std::string& message) {
-    throw ToolError(kExitUsage, message + " (see tirn-pack --help)");
+// Valid JSON whatever bytes a file name holds: what is not UTF-8 becomes
+// U+FFFD.
+std::string Json(const nlohmann::json& value) {
+    return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-// Options of the form "--name value" and plain arguments.
-struct Arguments {
-    std::vector<std::string> plain;
-    std::vector<std::pair<std::string, std::string>> options;
-    bool json = false;
-
-    const std::string* Find(const std::string& name) const {
-        for (const auto& [key, value] : options) {
-            if (key == name) return &value;
+nlohmann::json ReportJson(const PackageReport& r) {
+    nlohmann::json report = {{"setup", r.setup},
+                             {"fileSize", r.fileSize},
+                             {"trailerOffset", r.trailerOffset},
+                             {"package", r.present}};
+    if (r.present) {
+        report["definitionVersion"] = r.definitionVersion;
+        report["payloadSize"] = r.payloadSize;
+        report["reserved"] = r.reserved;
+        report["complete"] = r.complete;
+    }
+    if (r.files) {
+        nlohmann::json files = nlohmann::json::array();
+        for (const CabinetEntry& f : *r.files) {
+            files.push_back({{"name", f.name},
+                             {"size", f.size},
+                             {"date", f.date},
+                             {"compression", f.compression}});
         }
-        return nullptr;
+        report["files"] = files;
+    } else if (!r.cabinetError.empty()) {
+        report["cabinetError"] = r.cabinetError;
     }
-    std::string Require(const std::string& name) const {
-        const std::string* value = Find(name);
-        if (value == nullptr) UsageError("missing " + name);
-        return *value;
-    }
-};
-
-Arguments Parse(int argc, char** argv, int first, const std::vector<std::string>& valued) {
-    Arguments args;
-    for (int i = first; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--json") {
-            args.json = true;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            bool known = false;
-            for (const std::string& name : valued) known = known || name == arg;
-            if (!known) UsageError("unknown option " + arg);
-            if (i + 1 >= argc) UsageError(arg + " needs a value");
-            for (const auto& option : args.options) {
-                if (option.first == arg) UsageError(arg + " given twice");
-            }
-            args.options.emplace_back(arg, argv[++i]);
-        } else {
-            args.plain.push_back(arg);
-        }
-    }
-    return args;
+    return report;
 }
 
-uint32_t ParseVersion(const std::string& text) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
-        text.size() > 10 || std::stoull(text) > 0xFFFFFFFFull) {
-        UsageError("--definition-version must be a number from 0 to 4294967295, not '" + text +
-                   "'");
-    }
-    return static_cast<uint32_t>(std::stoull(text));
-}
-
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
-
-void PrintReport(const PackageReport& r, bool json) {
-    if (json) {
-        std::cout << "{\"setup\": " << JsonString(r.setup) << ", \"fileSize\": " << r.fileSize
-                  << ", \"trailerOffset\": " << r.trailerOffset
-                  << ", \"package\": " << (r.present ? "true" : "false");
-        if (r.present) {
-            std::cout << ", \"definitionVersion\": " << r.definitionVersion
-                      << ", \"payloadSize\": " << r.payloadSize << ", \"reserved\": " << r.reserved
-                      << ", \"complete\": " << (r.complete ? "true" : "false");
-        }
-        if (r.files) {
-            std::cout << ", \"files\": [";
-            for (size_t i = 0; i < r.files->size(); ++i) {
-                const CabinetEntry& f = (*r.files)[i];
-                std::cout << (i ? ", " : "") << "{\"name\": " << JsonString(f.name)
-                          << ", \"size\": " << f.size << ", \"date\": " << JsonString(f.date)
-                          << "}";
-            }
-            std::cout << "]";
-        } else if (!r.cabinetError.empty()) {
-            std::cout << ", \"cabinetError\": " << JsonString(r.cabinetError);
-        }
-        std::cout << "}\n";
-        return;
-    }
+void PrintReport(const PackageReport& r) {
     std::cout << "setup:              " << r.setup << " (" << r.fileSize << " bytes)\n"
               << "trailer offset:     " << r.trailerOffset << "\n";
     if (!r.present) {
@@ -145,7 +82,8 @@ void PrintReport(const PackageReport& r, bool json) {
     if (r.files) {
         std::cout << "cabinet files:      " << r.files->size() << "\n";
         for (const CabinetEntry& f : *r.files) {
-            std::cout << "  " << f.name << "  " << f.size << " bytes  " << f.date << "\n";
+            std::cout << "  " << f.name << "  " << f.size << " bytes  " << f.date << "  "
+                      << f.compression << "\n";
         }
     } else if (!r.cabinetError.empty()) {
         std::cout << "cabinet:            " << r.cabinetError << "\n";
@@ -153,41 +91,77 @@ void PrintReport(const PackageReport& r, bool json) {
 }
 
 int Run(int argc, char** argv) {
-    if (argc < 2) UsageError("no command");
-    const std::string command = argv[1];
-    const bool progress = ::isatty(STDERR_FILENO) != 0;
-    if (command == "--help" || command == "-h" || command == "help") {
-        std::cout << kUsage;
-        return kExitOk;
-    }
-    if (command == "--version") {
-        std::cout << kVersion << "\n";
-        return kExitOk;
-    }
-    if (command == "build") {
-        Arguments args = Parse(
-            argc, argv, 2, {"--launcher", "--definition-version", "--installer", "--cab", "-o"});
-        if (!args.plain.empty() || args.json) UsageError("unexpected argument for build");
-        BuildRequest request;
-        request.launcher = args.Require("--launcher");
-        request.definitionVersion = ParseVersion(args.Require("--definition-version"));
-        const std::string* installer = args.Find("--installer");
-        const std::string* cabinet = args.Find("--cab");
-        if ((installer == nullptr) == (cabinet == nullptr)) {
-            UsageError("give exactly one of --installer and --cab");
+    CLI::App app{"tirn-pack: packs an installer into a self-contained setup executable",
+                 "tirn-pack"};
+    app.set_version_flag("--version", kVersion);
+    app.footer(kFooter);
+    app.require_subcommand(1);
+
+    BuildRequest build;
+    std::string compression = "mszip";
+    CLI::App* buildCommand = app.add_subcommand("build", "make a setup executable");
+    buildCommand->add_option("--launcher", build.launcher, "the bare launcher")->required();
+    buildCommand
+        ->add_option("--definition-version", build.definitionVersion,
+                     "0 to 4294967295, compared with the installed version")
+        ->required();
+    CLI::Option* installer =
+        buildCommand->add_option("--installer", build.installer, "the installer to pack");
+    CLI::Option* cabinet =
+        buildCommand->add_option("--cab", build.cabinet, "a ready one-file cabinet to pack");
+    installer->excludes(cabinet);
+    buildCommand->add_option("--compression", compression, "mszip (default) or none");
+    buildCommand->add_option("-o", build.output, "the setup to write")->required();
+
+    std::string setup, output;
+    bool json = false;
+    CLI::App* inspectCommand = app.add_subcommand("inspect", "show what a setup carries");
+    inspectCommand->add_option("setup", setup, "the setup executable")->required();
+    inspectCommand->add_flag("--json", json, "one JSON object on stdout");
+    CLI::App* unpackCommand = app.add_subcommand("unpack", "write a setup's cabinet");
+    unpackCommand->add_option("setup", setup, "the setup executable")->required();
+    unpackCommand->add_option("-o", output, "the cabinet to write")->required();
+
+    const auto known = [&app](const std::string& name) {
+        for (const CLI::App* command : app.get_subcommands({})) {
+            if (command->get_name() == name) return true;
         }
-        request.installer = installer ? *installer : "";
-        request.cabinet = cabinet ? *cabinet : "";
-        request.output = args.Require("-o");
-        request.progress = progress;
-        BuildSetup(request);
+        return false;
+    };
+    if (argc > 1 && argv[1][0] != '-' && !known(argv[1])) {
+        throw ToolError(kExitUsage,
+                        std::string("unknown command '") + argv[1] + "' (see tirn-pack --help)");
+    }
+    try {
+        app.parse(argc, argv);
+        if (buildCommand->parsed() && installer->count() + cabinet->count() != 1) {
+            throw CLI::ValidationError("give exactly one of --installer and --cab");
+        }
+    } catch (const CLI::ParseError& error) {
+        if (error.get_exit_code() == 0) return app.exit(error);  // --help, --version
+        std::cerr << "tirn-pack: " << error.what() << " (see tirn-pack --help)\n";
+        return kExitUsage;
+    }
+    const bool progress = ::isatty(STDERR_FILENO) != 0;
+
+    if (buildCommand->parsed()) {
+        const std::optional<CabinetCompression> chosen = ParseCompression(compression);
+        if (!chosen) {
+            throw ToolError(kExitUsage, "--compression must be mszip or none, not '" + compression +
+                                            "' (see tirn-pack --help)");
+        }
+        build.compression = *chosen;
+        build.progress = progress;
+        BuildSetup(build);
         return kExitOk;
     }
-    if (command == "inspect") {
-        Arguments args = Parse(argc, argv, 2, {});
-        if (args.plain.size() != 1) UsageError("inspect takes one setup executable");
-        PackageReport report = InspectSetup(args.plain[0]);
-        PrintReport(report, args.json);
+    if (inspectCommand->parsed()) {
+        PackageReport report = InspectSetup(setup);
+        if (json) {
+            std::cout << Json(ReportJson(report)) << "\n";
+        } else {
+            PrintReport(report);
+        }
         if (!report.present || !report.complete) {
             std::cerr << "tirn-pack: " << report.setup
                       << (report.present ? ": the package is cut" : ": carries no package") << "\n";
@@ -199,13 +173,8 @@ int Run(int argc, char** argv) {
         }
         return kExitOk;
     }
-    if (command == "unpack") {
-        Arguments args = Parse(argc, argv, 2, {"-o"});
-        if (args.plain.size() != 1 || args.json) UsageError("unpack takes one setup executable");
-        UnpackSetup(args.plain[0], args.Require("-o"), progress);
-        return kExitOk;
-    }
-    UsageError("unknown command '" + command + "'");
+    UnpackSetup(setup, output, progress);
+    return kExitOk;
 }
 
 }  // namespace
