@@ -4,7 +4,10 @@ Every cabinet it writes is checked by three independent readers (cabextract,
 gcab and Wine's extrac32), and a real Windows program reads its own package
 under Wine.
 
-Usage: test_tirn_pack.py TIRN_PACK LAUNCHER VERSION_PROBE WINE_RUN"""
+The Windows build (tirn-pack.exe, run under Wine) must give the same bytes,
+reports and exit codes as the Linux build.
+
+Usage: test_tirn_pack.py TIRN_PACK LAUNCHER VERSION_PROBE WINE_RUN TIRN_PACK_EXE"""
 import json
 import os
 import resource
@@ -15,11 +18,17 @@ import sys
 import tempfile
 import unittest
 
-TIRN_PACK, LAUNCHER, PROBE, WINE_RUN = sys.argv[1:5]
+TIRN_PACK, LAUNCHER, PROBE, WINE_RUN, TIRN_PACK_EXE = sys.argv[1:6]
 
 
 def run(*args, **kwargs):
     return subprocess.run([TIRN_PACK, *args], capture_output=True, text=True, **kwargs)
+
+
+def run_windows(*args, **kwargs):
+    """tirn-pack.exe under Wine; paths are given as Windows paths."""
+    return subprocess.run([WINE_RUN, TIRN_PACK_EXE, *args], capture_output=True, text=True,
+                          **kwargs)
 
 
 def peak_rss_kib(*args):
@@ -166,6 +175,52 @@ class TirnPackTest(unittest.TestCase):
         self.assertEqual(result.returncode, 7, result.stderr)
         self.assertIn("a cabinet folder holds at most", result.stderr)
         self.assertEqual(sorted(os.listdir(self.dir)), before)
+
+    def test_the_windows_build_gives_the_same_bytes_reports_and_codes(self):
+        installer = self.installer(700000, "C\u00e0i \u0111\u1eb7t.exe")
+        env = dict(os.environ, SOURCE_DATE_EPOCH="1500000000")
+        for compression in ("mszip", "none"):
+            with self.subTest(compression=compression):
+                linux, windows = self.path("linux.exe"), self.path("windows.exe")
+                common = ["--definition-version", "8", "--compression", compression]
+                result = run("build", "--launcher", LAUNCHER, "--installer", installer, *common,
+                             "-o", linux, env=env)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                result = run_windows("build", "--launcher", wine_path(LAUNCHER), "--installer",
+                                     wine_path(installer), *common, "-o", wine_path(windows),
+                                     env=env)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                with open(linux, "rb") as a, open(windows, "rb") as b:
+                    self.assertTrue(a.read() == b.read(), "the two builds differ")
+                linux_report = json.loads(run("inspect", "--json", linux).stdout)
+                windows_report = json.loads(run_windows("inspect", "--json", wine_path(windows)).stdout)
+                del linux_report["setup"], windows_report["setup"]
+                self.assertEqual(linux_report, windows_report)
+        # A Windows-built setup's package is the launcher's to read.
+        setup = self.path("probe-setup.exe")
+        self.assertEqual(run_windows("build", "--launcher", wine_path(PROBE), "--installer",
+                                     wine_path(installer), "--definition-version", "77", "-o",
+                                     wine_path(setup)).returncode, 0)
+        result = subprocess.run([WINE_RUN, setup], capture_output=True, text=True)
+        self.assertEqual(result.stdout.strip(), "77")
+        two = two_file_cabinet(self.dir)
+        cases = [
+            ("bad version", ["build", "--launcher", LAUNCHER, "--definition-version", "x",
+                             "--installer", installer, "-o", self.path("o.exe")], 2),
+            ("missing installer", ["build", "--launcher", LAUNCHER, "--definition-version", "1",
+                                   "--installer", self.path("none.exe"), "-o", self.path("o.exe")], 3),
+            ("bare launcher", ["inspect", LAUNCHER], 4),
+            ("two-file cabinet", ["build", "--launcher", LAUNCHER, "--definition-version", "1",
+                                  "--cab", two, "-o", self.path("o.exe")], 5),
+        ]
+        for name, args, code in cases:
+            with self.subTest(name):
+                windows_args = [wine_path(a) if a.startswith("/") else a for a in args]
+                self.assertEqual(run(*args).returncode, code)
+                result = run_windows(*windows_args)
+                self.assertEqual(result.returncode, code, result.stderr)
+                self.assertIn("tirn-pack: ", result.stderr)
+        self.assertFalse(os.path.exists(self.path("o.exe")))
 
     def test_inspect_reports_trailer_and_cabinet(self):
         installer = self.installer(5000)

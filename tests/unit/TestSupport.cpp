@@ -46,9 +46,12 @@ void RemoveTree(const std::wstring& path) {
     }
 }
 
+// Shares delete too: a file that was just renamed into place can still be
+// open, with delete access, by the program that renamed it.
 std::vector<uint8_t> ReadWholeFile(const std::wstring& path) {
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open file for reading");
     std::vector<uint8_t> bytes(::GetFileSize(file, nullptr));
     DWORD read = 0;

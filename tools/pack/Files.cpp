@@ -11,25 +11,37 @@
 namespace tirn::pack {
 
 namespace {
+int Fd(NativeFile file) {
+    return static_cast<int>(file);
+}
+
 std::string SystemMessage() {
     return std::strerror(errno);
 }
 }  // namespace
 
-File::~File() {
-    if (m_fd >= 0) ::close(m_fd);
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+    return std::vector<std::string>(argv, argv + argc);
 }
 
-File::File(File&& other) noexcept : m_fd(other.m_fd), m_path(std::move(other.m_path)) {
-    other.m_fd = -1;
+bool StandardErrorIsTerminal() {
+    return ::isatty(STDERR_FILENO) != 0;
+}
+
+File::~File() {
+    if (m_file >= 0) ::close(Fd(m_file));
+}
+
+File::File(File&& other) noexcept : m_file(other.m_file), m_path(std::move(other.m_path)) {
+    other.m_file = kNoFile;
 }
 
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
-        if (m_fd >= 0) ::close(m_fd);
-        m_fd = other.m_fd;
+        if (m_file >= 0) ::close(Fd(m_file));
+        m_file = other.m_file;
         m_path = std::move(other.m_path);
-        other.m_fd = -1;
+        other.m_file = kNoFile;
     }
     return *this;
 }
@@ -47,20 +59,22 @@ File File::OpenForReading(const std::string& path) {
 
 uint64_t File::Size() const {
     struct stat info;
-    if (::fstat(m_fd, &info) != 0) throw ToolError(kExitInput, m_path + ": " + SystemMessage());
+    if (::fstat(Fd(m_file), &info) != 0)
+        throw ToolError(kExitInput, m_path + ": " + SystemMessage());
     return static_cast<uint64_t>(info.st_size);
 }
 
 int64_t File::ModifiedTime() const {
     struct stat info;
-    if (::fstat(m_fd, &info) != 0) throw ToolError(kExitInput, m_path + ": " + SystemMessage());
+    if (::fstat(Fd(m_file), &info) != 0)
+        throw ToolError(kExitInput, m_path + ": " + SystemMessage());
     return static_cast<int64_t>(info.st_mtime);
 }
 
 size_t File::ReadAt(uint64_t offset, void* buffer, size_t length) const {
     size_t done = 0;
     while (done < length) {
-        ssize_t n = ::pread(m_fd, static_cast<char*>(buffer) + done, length - done,
+        ssize_t n = ::pread(Fd(m_file), static_cast<char*>(buffer) + done, length - done,
                             static_cast<off_t>(offset + done));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) throw ToolError(kExitInput, m_path + ": read failed: " + SystemMessage());
@@ -73,7 +87,7 @@ size_t File::ReadAt(uint64_t offset, void* buffer, size_t length) const {
 void File::Write(const void* data, size_t length) {
     size_t done = 0;
     while (done < length) {
-        ssize_t n = ::write(m_fd, static_cast<const char*>(data) + done, length - done);
+        ssize_t n = ::write(Fd(m_file), static_cast<const char*>(data) + done, length - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) throw ToolError(kExitOutput, m_path + ": write failed: " + SystemMessage());
         done += static_cast<size_t>(n);
@@ -83,7 +97,7 @@ void File::Write(const void* data, size_t length) {
 void File::WriteAt(uint64_t offset, const void* data, size_t length) {
     size_t done = 0;
     while (done < length) {
-        ssize_t n = ::pwrite(m_fd, static_cast<const char*>(data) + done, length - done,
+        ssize_t n = ::pwrite(Fd(m_file), static_cast<const char*>(data) + done, length - done,
                              static_cast<off_t>(offset + done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) throw ToolError(kExitOutput, m_path + ": write failed: " + SystemMessage());
@@ -91,12 +105,16 @@ void File::WriteAt(uint64_t offset, const void* data, size_t length) {
     }
 }
 
+void File::Flush() {
+    if (::fsync(Fd(m_file)) != 0) throw ToolError(kExitOutput, m_path + ": " + SystemMessage());
+}
+
 void File::Close() {
-    if (m_fd >= 0 && ::close(m_fd) != 0) {
-        m_fd = -1;
+    if (m_file >= 0 && ::close(Fd(m_file)) != 0) {
+        m_file = kNoFile;
         throw ToolError(kExitOutput, m_path + ": " + SystemMessage());
     }
-    m_fd = -1;
+    m_file = kNoFile;
 }
 
 AtomicOutput::AtomicOutput(const std::string& path, unsigned mode)
@@ -111,9 +129,7 @@ AtomicOutput::~AtomicOutput() {
 }
 
 void AtomicOutput::Commit() {
-    if (::fsync(m_file.Descriptor()) != 0) {
-        throw ToolError(kExitOutput, m_path + ": " + SystemMessage());
-    }
+    m_file.Flush();
     m_file.Close();
     if (::rename(m_temporaryPath.c_str(), m_path.c_str()) != 0) {
         throw ToolError(kExitOutput, m_path + ": cannot rename into place: " + SystemMessage());

@@ -1,16 +1,33 @@
-// POSIX file helpers for tirn-pack: an owned descriptor, exact reads and
-// writes, and an output written under a temporary name and renamed into
-// place only when complete.
+// File helpers for tirn-pack: an owned file, exact reads and writes, and an
+// output written under a temporary name and renamed into place only when
+// complete. Paths are UTF-8 everywhere; Files.cpp speaks POSIX, and
+// FilesWindows.cpp the Win32 wide-character calls, so any name works.
 #pragma once
 
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace tirn::pack {
 
 // What separates directories in a path given on the command line.
+#ifdef _WIN32
+inline constexpr const char* kPathSeparators = "/\\:";
+#else
 inline constexpr const char* kPathSeparators = "/";
+#endif
+
+// The platform's file: a descriptor, or a HANDLE as an integer.
+using NativeFile = intptr_t;
+inline constexpr NativeFile kNoFile = -1;
+
+// Whether standard error is a terminal (for the progress line).
+bool StandardErrorIsTerminal();
+
+// The program's arguments as UTF-8 (on Windows read from the wide command
+// line, so that any file name survives).
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
 // A failure with the exit code the tool ends with.
 struct ToolError : std::runtime_error {
@@ -32,7 +49,7 @@ enum ExitCode {
 class File {
   public:
     File() = default;
-    File(int fd, std::string path) : m_fd(fd), m_path(std::move(path)) {}
+    File(NativeFile file, std::string path) : m_file(file), m_path(std::move(path)) {}
     ~File();
     File(File&& other) noexcept;
     File& operator=(File&& other) noexcept;
@@ -48,16 +65,17 @@ class File {
     void Write(const void* data, size_t length);
     // Overwrites bytes already written, without moving the write position.
     void WriteAt(uint64_t offset, const void* data, size_t length);
-    int Descriptor() const { return m_fd; }
+    // Everything written is on the disk.
+    void Flush();
     const std::string& Path() const { return m_path; }
     void Close();
 
   private:
-    int m_fd = -1;
+    NativeFile m_file = kNoFile;
     std::string m_path;
 };
 
-// Written as "<path>.tmp-<pid>"; Commit renames it to path, otherwise the
+// Written as "<path>.tmp-<process id>"; Commit renames it to path, otherwise the
 // destructor removes it: a failed run leaves nothing half-written behind.
 class AtomicOutput {
   public:
@@ -73,7 +91,7 @@ class AtomicOutput {
     bool m_committed = false;
 };
 
-// A scratch file in $TMPDIR (or /tmp), removed on destruction.
+// A scratch file in the temporary directory, removed on destruction.
 class ScratchFile {
   public:
     ScratchFile();

@@ -6,8 +6,6 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
-#include <unistd.h>
-
 #include <iostream>
 #include <string>
 
@@ -38,15 +36,15 @@ clamped to it: the same inputs give the same setup on any machine.)";
 
 // Valid JSON whatever bytes a file name holds: what is not UTF-8 becomes
 // U+FFFD.
-std::string Json(const nlohmann::json& value) {
-    return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+std::string Json(const nlohmann::ordered_json& value) {
+    return value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
-nlohmann::json ReportJson(const PackageReport& r) {
-    nlohmann::json report = {{"setup", r.setup},
-                             {"fileSize", r.fileSize},
-                             {"trailerOffset", r.trailerOffset},
-                             {"package", r.present}};
+nlohmann::ordered_json ReportJson(const PackageReport& r) {
+    nlohmann::ordered_json report = {{"setup", r.setup},
+                                     {"fileSize", r.fileSize},
+                                     {"trailerOffset", r.trailerOffset},
+                                     {"package", r.present}};
     if (r.present) {
         report["definitionVersion"] = r.definitionVersion;
         report["payloadSize"] = r.payloadSize;
@@ -54,7 +52,7 @@ nlohmann::json ReportJson(const PackageReport& r) {
         report["complete"] = r.complete;
     }
     if (r.files) {
-        nlohmann::json files = nlohmann::json::array();
+        nlohmann::ordered_json files = nlohmann::ordered_json::array();
         for (const CabinetEntry& f : *r.files) {
             files.push_back({{"name", f.name},
                              {"size", f.size},
@@ -142,7 +140,7 @@ int Run(int argc, char** argv) {
         std::cerr << "tirn-pack: " << error.what() << " (see tirn-pack --help)\n";
         return kExitUsage;
     }
-    const bool progress = ::isatty(STDERR_FILENO) != 0;
+    const bool progress = StandardErrorIsTerminal();
 
     if (buildCommand->parsed()) {
         const std::optional<CabinetCompression> chosen = ParseCompression(compression);
@@ -181,7 +179,11 @@ int Run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     try {
-        return Run(argc, argv);
+        std::vector<std::string> arguments = CommandLineArguments(argc, argv);
+        std::vector<char*> pointers;
+        for (std::string& argument : arguments) pointers.push_back(argument.data());
+        pointers.push_back(nullptr);
+        return Run(static_cast<int>(arguments.size()), pointers.data());
     } catch (const ToolError& error) {
         std::cerr << "tirn-pack: " << error.what() << "\n";
         return error.exitCode;
