@@ -18,6 +18,9 @@ import sys
 import tempfile
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
+import tirn_package  # noqa: E402
+
 TIRN_PACK, LAUNCHER, PROBE, WINE_RUN, TIRN_PACK_EXE = sys.argv[1:6]
 
 
@@ -221,6 +224,73 @@ class TirnPackTest(unittest.TestCase):
                 self.assertEqual(result.returncode, code, result.stderr)
                 self.assertIn("tirn-pack: ", result.stderr)
         self.assertFalse(os.path.exists(self.path("o.exe")))
+
+    def test_verify_passes_shippable_setups_and_names_what_is_wrong(self):
+        """Each case through the Linux build (libmspack) and the Windows
+        build (the system's cabinet library, under Wine): the same verdict,
+        exit code and reason."""
+        program = self.path("TirnHomeSetup.exe")
+        with open(PROBE, "rb") as f:
+            image = f.read()
+        with open(program, "wb") as f:
+            f.write(image + os.urandom(100000) + bytes(200000))
+
+        def setup(name, *extra, installer=program):
+            path = self.path(name)
+            self.assertEqual(run("build", "--launcher", LAUNCHER, "--definition-version", "5",
+                                 "--installer", installer, *extra, "-o", path).returncode, 0)
+            return path
+
+        def changed(source, name, offset_from_package):
+            with open(source, "rb") as f:
+                data = bytearray(f.read())
+            data[os.path.getsize(LAUNCHER) + 16 + offset_from_package] ^= 0x01
+            path = self.path(name)
+            with open(path, "wb") as f:
+                f.write(data)
+            return path
+
+        good = setup("good.exe")
+        cut = self.path("cut.exe")
+        with open(good, "rb") as f, open(cut, "wb") as g:
+            g.write(f.read()[:-100])
+        with open(LAUNCHER, "rb") as f, open(two_file_cabinet(self.dir), "rb") as c:
+            two = self.path("two.exe")
+            with open(two, "wb") as g:
+                g.write(f.read() + tirn_package.package(c.read(), 5))
+        signed = self.path("signed.exe")
+        cert = self.sign(good, signed)
+        cases = [
+            ("MSZIP", good, 0, None),
+            ("stored", setup("stored.exe", "--compression", "none"), 0, None),
+            ("signed after packing", signed, 0, None),
+            ("one payload byte changed", changed(good, "changed.exe", 60000), 8, "checksum"),
+            ("the cabinet's header changed", changed(good, "header.exe", 9), 8, "cabinet"),
+            ("cut", cut, 4, "cut"),
+            ("two-file cabinet", two, 5, "declares 2 files"),
+            ("a file that is no program", setup("noprog.exe", installer=self.installer(50000, "x.exe")),
+             8, "not a Windows program"),
+            ("bare launcher", LAUNCHER, 4, "no package"),
+            ("not a PE", self.installer(1000, "plain.bin"), 4, "not a PE"),
+        ]
+        for name, path, code, reason in cases:
+            with self.subTest(name):
+                linux = run("verify", "--json", path)
+                windows = run_windows("verify", "--json", wine_path(path))
+                self.assertEqual(linux.returncode, code, linux.stderr)
+                self.assertEqual(windows.returncode, code, windows.stderr)
+                linux_report, windows_report = json.loads(linux.stdout), json.loads(windows.stdout)
+                self.assertEqual(linux_report["shippable"], code == 0)
+                if reason:
+                    self.assertIn(reason, linux_report["reason"])
+                    self.assertEqual(linux_report["reason"], windows_report["reason"])
+                    self.assertEqual(linux.stderr.count("\n"), 1, linux.stderr)
+                else:
+                    self.assertEqual(linux_report["decodedSize"], linux_report["file"]["size"])
+                    self.assertEqual(windows_report["decodedSize"], linux_report["file"]["size"])
+        self.assertEqual(json.loads(run("verify", "--json", signed).stdout)["signature"],
+                         "follows the package")
+        self.assertEqual(self.verify(signed, cert).returncode, 0)
 
     def test_inspect_reports_trailer_and_cabinet(self):
         installer = self.installer(5000)

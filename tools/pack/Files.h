@@ -43,7 +43,8 @@ enum ExitCode {
     kExitNoPackage = 4,  // not a setup, no package, or a cut one
     kExitCabinet = 5,    // the cabinet is invalid or does not hold exactly one file
     kExitOutput = 6,     // the output cannot be written
-    kExitTooLarge = 7,   // the setup would reach 4 GiB
+    kExitTooLarge = 7,   // too large for a cabinet folder, or the setup for 4 GiB
+    kExitDamaged = 8,    // verify: the package inside is damaged or not shippable
 };
 
 class File {

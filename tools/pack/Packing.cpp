@@ -1,6 +1,7 @@
 #include "Packing.h"
 
 #include "Files.h"
+#include "SetupReading.h"
 #include "PackageTrailer.h"
 #include "PayloadScrambling.h"
 
@@ -48,26 +49,6 @@ uint64_t SectionDataEnd(const File& file, uint64_t fileSize) {
     return *end;
 }
 
-// File offset of the PE certificate-table directory entry (8 bytes), when
-// the launcher carries a signature; nothing otherwise.
-std::optional<uint64_t> SignatureDirectoryEntry(const File& file) {
-    uint8_t dos[64];
-    if (file.ReadAt(0, dos, sizeof dos) != sizeof dos) return std::nullopt;
-    const uint64_t pe = tirn::format::LoadLittleEndian32(dos + 60);
-    uint8_t magic[2];
-    if (file.ReadAt(pe + 24, magic, 2) != 2) return std::nullopt;
-    // Data directory 4, in the PE32 (0x10B) or PE32+ (0x20B) optional header.
-    const uint16_t kind = static_cast<uint16_t>(magic[0] | magic[1] << 8);
-    const uint64_t entry = pe + 24 + (kind == 0x20B ? 144 : 128);
-    uint8_t directory[8];
-    if (file.ReadAt(entry, directory, 8) != 8) return std::nullopt;
-    if (tirn::format::LoadLittleEndian32(directory) == 0 &&
-        tirn::format::LoadLittleEndian32(directory + 4) == 0) {
-        return std::nullopt;
-    }
-    return entry;
-}
-
 // Copies length bytes from source at offset into out, scrambling or
 // descrambling each 40960-byte block on the way. One block of memory.
 template <typename Transform>
@@ -111,14 +92,34 @@ void RequireCompletePackage(const PackageReport& report) {
     }
 }
 
+}  // namespace
+
+// File offset of the PE certificate-table directory entry (8 bytes), when
+// the launcher carries a signature; nothing otherwise.
+std::optional<uint64_t> SignatureDirectoryEntry(const File& file) {
+    uint8_t dos[64];
+    if (file.ReadAt(0, dos, sizeof dos) != sizeof dos) return std::nullopt;
+    const uint64_t pe = tirn::format::LoadLittleEndian32(dos + 60);
+    uint8_t magic[2];
+    if (file.ReadAt(pe + 24, magic, 2) != 2) return std::nullopt;
+    // Data directory 4, in the PE32 (0x10B) or PE32+ (0x20B) optional header.
+    const uint16_t kind = static_cast<uint16_t>(magic[0] | magic[1] << 8);
+    const uint64_t entry = pe + 24 + (kind == 0x20B ? 144 : 128);
+    uint8_t directory[8];
+    if (file.ReadAt(entry, directory, 8) != 8) return std::nullopt;
+    if (tirn::format::LoadLittleEndian32(directory) == 0 &&
+        tirn::format::LoadLittleEndian32(directory + 4) == 0) {
+        return std::nullopt;
+    }
+    return entry;
+}
+
 void DescrambleInto(const PackageReport& report, const File& setup, File& out, bool progress) {
     Progress meter(progress, "unpacking", report.payloadSize);
     CopyBlocks(
         setup, report.trailerOffset + kTrailerSize, report.payloadSize, out,
         [](uint8_t* b, uint32_t n) { DescrambleBlock(b, n); }, meter);
 }
-
-}  // namespace
 
 void BuildSetup(const BuildRequest& request) {
     File launcher = File::OpenForReading(request.launcher);
@@ -173,8 +174,6 @@ void BuildSetup(const BuildRequest& request) {
     output.Commit();
 }
 
-namespace {
-// The trailer and what it says, from the headers and 16 bytes only.
 PackageReport ReadPackageReport(const File& setup) {
     PackageReport report;
     report.setup = setup.Path();
@@ -196,7 +195,6 @@ PackageReport ReadPackageReport(const File& setup) {
         tirn::format::IsPackageComplete(report.fileSize, report.trailerOffset, *trailer);
     return report;
 }
-}  // namespace
 
 PackageReport InspectSetup(const std::string& setupPath) {
     File setup = File::OpenForReading(setupPath);

@@ -1,0 +1,190 @@
+#include "Verifying.h"
+
+#include "Decoding.h"
+#include "Files.h"
+#include "PackageTrailer.h"
+#include "SetupReading.h"
+#include "cabinet/CabinetReader.h"
+
+#include <vector>
+
+namespace tirn::pack {
+
+namespace {
+
+using tirn::format::LoadLittleEndian32;
+using tirn::format::ReadLittleEndian16;
+using tirn::format::ReadLittleEndian32;
+
+// A check that failed: its exit code and one line saying why.
+struct Failed {
+    int exitCode;
+    std::string reason;
+};
+
+constexpr uint16_t kMachineI386 = 0x014C;
+constexpr uint16_t kPe32Magic = 0x010B;
+
+// True for "MZ" headers that point at a "PE\0\0" signature inside bytes.
+bool HasPeSignature(tirn::format::Bytes bytes) {
+    if (bytes.size() < 64 || bytes[0] != 'M' || bytes[1] != 'Z') return false;
+    const std::optional<uint32_t> pe = ReadLittleEndian32(bytes, 60);
+    return pe && ReadLittleEndian32(bytes, *pe) == 0x00004550u;
+}
+
+void CheckLauncher(const File& setup, uint64_t fileSize) {
+    std::vector<uint8_t> head(static_cast<size_t>(std::min<uint64_t>(fileSize, 1 << 20)));
+    head.resize(setup.ReadAt(0, head.data(), head.size()));
+    if (!HasPeSignature(head)) throw Failed{kExitNoPackage, "the launcher is not a PE executable"};
+    const uint32_t pe = LoadLittleEndian32(head.data() + 60);
+    const auto machine = ReadLittleEndian16(head, pe + 4);
+    const auto sections = ReadLittleEndian16(head, pe + 6);
+    const auto magic = ReadLittleEndian16(head, pe + 24);
+    if (machine != kMachineI386 || magic != kPe32Magic) {
+        throw Failed{kExitNoPackage, "the launcher is not a 32-bit x86 PE executable"};
+    }
+    if (!sections || *sections == 0 || !tirn::format::SectionDataEnd(head)) {
+        throw Failed{kExitNoPackage, "the launcher's section table is broken"};
+    }
+}
+
+std::vector<uint8_t> ReadAll(const File& file, uint64_t offset, size_t length) {
+    std::vector<uint8_t> bytes(length);
+    if (file.ReadAt(offset, bytes.data(), length) != length) bytes.clear();
+    return bytes;
+}
+
+// Every data block of the one folder: inside the cabinet, its checksum
+// right, whole frames but for the last; their sizes add up to the file's.
+void CheckBlocks(const File& cabinet, const cabinet::CabinetDirectory& directory,
+                 VerifyReport& report) {
+    const cabinet::FolderEntry& folder = directory.folders[0];
+    report.blocks = folder.blockCount;
+    const uint64_t size = cabinet.Size();
+    uint64_t at = folder.dataOffset;
+    uint64_t uncompressed = 0;
+    for (uint32_t i = 0; i < folder.blockCount; ++i) {
+        const std::string block =
+            "data block " + std::to_string(i + 1) + " of " + std::to_string(folder.blockCount);
+        const uint64_t headerSize = cabinet::kDataHeaderSize + directory.dataReserve;
+        if (at + headerSize > size) throw Failed{kExitDamaged, block + " is cut"};
+        const std::vector<uint8_t> header = ReadAll(cabinet, at, cabinet::kDataHeaderSize);
+        const uint32_t checksum = LoadLittleEndian32(header.data());
+        const uint16_t stored = static_cast<uint16_t>(header[4] | header[5] << 8);
+        const uint16_t frame = static_cast<uint16_t>(header[6] | header[7] << 8);
+        if (at + headerSize + stored > size) throw Failed{kExitDamaged, block + " is cut"};
+        if (frame == 0 || frame > cabinet::kFrameSize ||
+            (frame < cabinet::kFrameSize && i + 1 < folder.blockCount)) {
+            throw Failed{kExitDamaged,
+                         block + " holds " + std::to_string(frame) + " bytes, not a whole frame"};
+        }
+        const std::vector<uint8_t> data = ReadAll(cabinet, at + headerSize, stored);
+        // A checksum of 0 means none was computed; every writer we know
+        // computes one.
+        if (checksum != 0 && cabinet::DataBlockChecksum(data.data(), stored, frame) != checksum) {
+            throw Failed{kExitDamaged, block + " fails its checksum"};
+        }
+        uncompressed += frame;
+        at += headerSize + stored;
+    }
+    const cabinet::FileEntry& file = directory.files[0];
+    if (file.offsetInFolder != 0 || uncompressed != file.size) {
+        throw Failed{kExitDamaged, "the blocks hold " + std::to_string(uncompressed) +
+                                       " bytes, the file entry says " + std::to_string(file.size)};
+    }
+}
+
+void CheckCabinet(const std::string& cabinetPath, VerifyReport& report) {
+    File cabinet = File::OpenForReading(cabinetPath);
+    const uint64_t size = cabinet.Size();
+    std::vector<uint8_t> head(static_cast<size_t>(std::min<uint64_t>(size, 20u << 20)));
+    head.resize(cabinet.ReadAt(0, head.data(), head.size()));
+    cabinet::CabinetDirectory directory;
+    try {
+        directory = cabinet::ReadCabinetDirectory(head);
+    } catch (const cabinet::CabinetFormatError& error) {
+        throw Failed{kExitDamaged, std::string("the cabinet is damaged: ") + error.what()};
+    }
+    if (directory.cabinetSize != size) {
+        throw Failed{kExitDamaged, "the cabinet says it is " +
+                                       std::to_string(directory.cabinetSize) + " bytes, not " +
+                                       std::to_string(size)};
+    }
+    if (directory.flags & (cabinet::kFlagPreviousCabinet | cabinet::kFlagNextCabinet)) {
+        throw Failed{kExitDamaged, "the cabinet is part of a set; the launcher takes one alone"};
+    }
+    if (directory.files.size() != 1 || directory.folders.size() != 1) {
+        throw Failed{kExitCabinet, "the cabinet declares " +
+                                       std::to_string(directory.files.size()) + " files in " +
+                                       std::to_string(directory.folders.size()) +
+                                       " folders; the launcher installs exactly one file"};
+    }
+    report.compression = cabinet::CompressionName(directory.folders[0].compression);
+    report.fileName = directory.files[0].name;
+    report.storedSize = directory.files[0].size;
+    CheckBlocks(cabinet, directory, report);
+
+    report.decoder = DecoderName();
+    std::string error;
+    std::optional<DecodedFile> decoded = DecodeSingleFile(cabinetPath, error);
+    if (!decoded) throw Failed{kExitDamaged, "the file does not decode: " + error};
+    report.decodedSize = decoded->size;
+    if (decoded->size != report.storedSize) {
+        throw Failed{kExitDamaged, "the file decodes to " + std::to_string(decoded->size) +
+                                       " bytes, not " + std::to_string(report.storedSize)};
+    }
+    if (!HasPeSignature(decoded->head)) {
+        throw Failed{kExitDamaged, "the file inside is not a Windows program"};
+    }
+}
+
+// A signature covers the file as it was when signed: it must come after the
+// package, where signing a packed setup puts it.
+void CheckSignature(const File& setup, VerifyReport& report) {
+    const std::optional<uint64_t> entry = SignatureDirectoryEntry(setup);
+    if (!entry) return;
+    const std::vector<uint8_t> directory = ReadAll(setup, *entry, 8);
+    const uint64_t offset = LoadLittleEndian32(directory.data());
+    const uint64_t size = LoadLittleEndian32(directory.data() + 4);
+    const uint64_t packageEnd =
+        report.trailerOffset + tirn::format::kTrailerSize + report.payloadSize;
+    if (offset < packageEnd || offset + size > report.fileSize) {
+        report.signature = "does not follow the package";
+        throw Failed{kExitDamaged,
+                     "the signature does not follow the package: sign the setup after packing"};
+    }
+    report.signature = "follows the package";
+}
+
+}  // namespace
+
+VerifyReport VerifySetup(const std::string& setupPath) {
+    VerifyReport report;
+    report.setup = setupPath;
+    File setup = File::OpenForReading(setupPath);
+    report.fileSize = setup.Size();
+    try {
+        CheckLauncher(setup, report.fileSize);
+        const PackageReport package = ReadPackageReport(setup);
+        report.trailerOffset = package.trailerOffset;
+        if (!package.present) throw Failed{kExitNoPackage, "the setup carries no package"};
+        report.definitionVersion = package.definitionVersion;
+        report.payloadSize = package.payloadSize;
+        if (!package.complete) throw Failed{kExitNoPackage, "the package is cut"};
+        ScratchFile cabinet;
+        {
+            AtomicOutput out(cabinet.Path(), 0600);
+            DescrambleInto(package, setup, out.Stream(), false);
+            out.Commit();
+        }
+        CheckCabinet(cabinet.Path(), report);
+        CheckSignature(setup, report);
+        report.shippable = true;
+    } catch (const Failed& failed) {
+        report.exitCode = failed.exitCode;
+        report.reason = failed.reason;
+    }
+    return report;
+}
+
+}  // namespace tirn::pack

@@ -1,0 +1,35 @@
+// tirn-pack verify: the release gate. A setup is shippable when the launcher
+// is a valid PE, the package is present and complete, its cabinet is well
+// formed with exactly one file, every block's checksum is right, an
+// independent decoder turns the file out at its stated size, and that file
+// is a Windows program; a signature, when there is one, must follow the
+// package (made after packing).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tirn::pack {
+
+struct VerifyReport {
+    std::string setup;
+    bool shippable = false;
+    int exitCode = 0;    // 0, or the code of the first failed check
+    std::string reason;  // one line, when not shippable
+
+    uint64_t fileSize = 0;
+    uint64_t trailerOffset = 0;
+    uint32_t definitionVersion = 0;
+    uint32_t payloadSize = 0;
+    std::string compression;
+    uint32_t blocks = 0;
+    std::string fileName;
+    uint64_t storedSize = 0;
+    uint64_t decodedSize = 0;
+    std::string decoder;
+    std::string signature = "none";  // "none", "follows the package"
+};
+
+VerifyReport VerifySetup(const std::string& setup);
+
+}  // namespace tirn::pack
