@@ -55,6 +55,24 @@ def timed(function):
     return time.perf_counter() - start
 
 
+def bench_content_installer(path, size=200 << 20):
+    """The compression bench content: the stand-in installer followed by the
+    first 200 MiB of Wine's own 32-bit Windows DLLs in sorted name order
+    (real x86 code and resources)."""
+    folder = "/usr/lib/i386-linux-gnu/wine/i386-windows"
+    with open(path, "wb") as out, open(STAND_IN, "rb") as stand_in:
+        out.write(stand_in.read())
+        left = size
+        for name in sorted(os.listdir(folder)):
+            if left <= 0:
+                break
+            with open(os.path.join(folder, name), "rb") as f:
+                data = f.read(left)
+            out.write(data)
+            left -= len(data)
+    return path
+
+
 def make_installer(path, size):
     """The stand-in installer, grown to size with data that MSZIP packs to
     about 40 %: a 4 MiB pattern of random and repeated text, written again
@@ -189,6 +207,26 @@ def svg_plot(points, path):
         f.write("\n".join(parts))
 
 
+def pack_rows(row):
+    """6. tirn-pack against gcab making a cabinet of the bench content."""
+    installer = bench_content_installer(os.path.join(WORK, "TirnHomeSetup.exe"))
+    out = os.path.join(WORK, "packed.exe")
+    gcab_out = os.path.join(WORK, "gcab.cab")
+    os.sync()
+    (ours, theirs), (ratio,) = side_by_side(
+        max(3, RUNS),
+        lambda: timed(lambda: pack(installer, 1, out)),
+        lambda: timed(lambda: subprocess.run(["gcab", "-c", "-z", gcab_out, "TirnHomeSetup.exe"],
+                                             cwd=WORK, check=True)))
+    ours_cab = cabinet_of(out)
+    sizes = "cabinets %.1f MB and %.1f MB" % (os.path.getsize(ours_cab) / MB,
+                                              os.path.getsize(gcab_out) / MB)
+    os.remove(ours_cab)
+    row("6. `tirn-pack build` (MSZIP, %d cores) of the bench content (200 MiB of Wine's DLLs), "
+        "vs `gcab -c -z`; %s" % (os.cpu_count(), sizes), "%.2f s" % ours, "%.2f s" % theirs,
+        "%.2f" % ratio, "≤ 1", ratio <= 1)
+
+
 def main():
     rows = []
 
@@ -220,6 +258,9 @@ def main():
         "%.2f" % r_cabx, "≤ 1.3", r_cabx <= 1.3)
 
     if ONLY == "1":
+        return
+    if ONLY == "6":
+        pack_rows(row)
         return
 
     # 3. Peak private memory of the launcher, 10 MB against 1 GB payloads.
@@ -280,18 +321,7 @@ def main():
         True)
     svg_plot(points, os.path.join(ROOT, "docs", "performance-road.svg"))
 
-    # 6. tirn-pack against gcab making the same cabinet from a 1 GB installer.
-    installer1g = make_installer(os.path.join(WORK, "TirnHomeSetup.exe"), 1000 * MB)
-    out = os.path.join(WORK, "packed.exe")
-    gcab_out = os.path.join(WORK, "gcab.cab")
-    (ours, theirs), (ratio,) = side_by_side(
-        max(2, RUNS // 2),
-        lambda: timed(lambda: pack(installer1g, 1, out)),
-        lambda: timed(lambda: subprocess.run(["gcab", "-c", "-z", gcab_out, "TirnHomeSetup.exe"],
-                                             cwd=WORK, check=True)))
-    row("6. `tirn-pack build`, 1 GB installer, vs `gcab -c -z`", "%.2f s" % ours, "%.2f s" % theirs,
-        "%.2f" % ratio, "≤ 1.2", ratio <= 1.2)
-
+    pack_rows(row)
     cpu = next((l.split(":", 1)[1].strip() for l in open("/proc/cpuinfo") if l.startswith("model name")),
                platform.processor())
     wine_version = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()

@@ -506,15 +506,17 @@ TEST_F(UnpackingRoad, StartsTheExtractedInstallerAfterRecordingTheVersion) {
         const char* name;
         bool installed;
         std::string arguments;
+        const wchar_t* setup;
     };
-    for (const Case& c :
-         {Case{"fresh installation", false, ""}, Case{"upgrade", true, " /Upgrade"}}) {
+    for (const Case& c : {Case{"fresh installation", false, "", L"standin-v5.exe"},
+                          Case{"upgrade", true, " /Upgrade", L"standin-v5.exe"},
+                          Case{"stored cabinet", false, "", L"standin-stored-v5.exe"}}) {
         SCOPED_TRACE(c.name);
         ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey);
         ::DeleteFileW((Installer() + L".started").c_str());
         std::wstring dir;
         if (c.installed) dir = Install({L"TirnHome.exe"}, 1);
-        EXPECT_EQ(RunToEnd(Setup(L"standin-v5.exe")), 0u);
+        EXPECT_EQ(RunToEnd(Setup(c.setup)), 0u);
         std::vector<std::string> lines = StartedLines(Installer(), 10000);
         ASSERT_EQ(lines.size(), 3u);
         EXPECT_EQ(lines[0], "\"" + Utf8(Installer()) + "\"" + c.arguments);

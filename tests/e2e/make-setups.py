@@ -18,9 +18,9 @@ os.makedirs(out, exist_ok=True)
 work = tempfile.mkdtemp()
 
 
-def pack(installer, version, name):
+def pack(installer, version, name, *extra):
     subprocess.run([tirn_pack, "build", "--launcher", launcher, "--definition-version", str(version),
-                    "--installer", installer, "-o", os.path.join(out, name)], check=True)
+                    "--installer", installer, *extra, "-o", os.path.join(out, name)], check=True)
 
 
 def append_package(cabinet, version, name):
@@ -41,6 +41,7 @@ def copy_as(source, name):
 
 installer = copy_as(stand_in, "TirnHomeSetup.exe")
 pack(installer, 5, "standin-v5.exe")
+pack(installer, 5, "standin-stored-v5.exe", "--compression", "none")
 pack(copy_as(demo_installer, "TirnHomeSetup.exe"), 1, "demo-v1.exe")
 pack(copy_as(demo_installer, "TirnHomeSetup.exe"), 2, "demo-v2.exe")
 

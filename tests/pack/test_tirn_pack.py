@@ -315,6 +315,20 @@ class TirnPackTest(unittest.TestCase):
         text = run("inspect", setup)
         self.assertIn("package:            complete", text.stdout)
 
+        # Any file name, even one that is not UTF-8, gives valid JSON.
+        odd = os.path.join(os.fsencode(self.dir), b"odd-\xff\xfe.exe")
+        with open(odd, "wb") as f:
+            f.write(b"MZ" + bytes(1000))
+        setup = self.path("odd-setup.exe")
+        self.assertEqual(subprocess.run([TIRN_PACK, "build", "--launcher", LAUNCHER,
+                                         "--definition-version", "1", "--installer", odd, "-o",
+                                         setup]).returncode, 0)
+        for command in ("inspect", "verify"):
+            result = subprocess.run([TIRN_PACK, command, "--json", setup], capture_output=True)
+            report = json.loads(result.stdout.decode("utf-8"))
+            self.assertIn(report["file"]["name"] if command == "verify" else report["files"][0]["name"],
+                          ("odd-\ufffd\ufffd.exe", "odd-\ufffd.exe"))
+
     def test_repacking_replaces_the_package(self):
         setup = self.path("setup.exe")
         self.build(self.installer(300000), 1, setup)

@@ -1,0 +1,45 @@
+; The demo product's installer, built with NSIS. Installs TirnHome.exe under
+; Program Files, records szTirnDir in the installation record, and writes
+; TirnHome.version (the definition version the launcher recorded before
+; starting it). "/Upgrade" on the command line makes it an upgrade. It runs
+; without pages and tells what it did in a small notice window that closes
+; itself.
+;   makensis -DPRODUCT=TirnHome.exe -DNOTICE=DemoNotice.exe -DOUTFILE=... TirnHomeSetup.nsi
+Unicode true
+SetCompressor /SOLID lzma
+RequestExecutionLevel admin
+SilentInstall silent
+Name "Tirn Home"
+OutFile "${OUTFILE}"
+InstallDir "$PROGRAMFILES\Tirn Home"
+
+!include "FileFunc.nsh"
+!include "LogicLib.nsh"
+
+Section "Tirn Home"
+    ${GetParameters} $R0
+    ClearErrors
+    ${GetOptions} $R0 "/Upgrade" $R1
+    ${If} ${Errors}
+        StrCpy $R2 "Fresh installation"
+    ${Else}
+        StrCpy $R2 "Upgrade"
+    ${EndIf}
+
+    ClearErrors
+    ReadRegDWORD $R3 HKLM "Software\Tirn" "DefinitionVersion"
+    ${If} ${Errors}
+        StrCpy $R3 "unknown"
+    ${EndIf}
+
+    SetOutPath "$INSTDIR"
+    File "/oname=TirnHome.exe" "${PRODUCT}"
+    FileOpen $0 "$INSTDIR\TirnHome.version" w
+    FileWrite $0 "$R3"
+    FileClose $0
+    WriteRegStr HKLM "Software\Tirn" "szTirnDir" "$INSTDIR"
+
+    InitPluginsDir
+    File "/oname=$PLUGINSDIR\DemoNotice.exe" "${NOTICE}"
+    ExecWait '"$PLUGINSDIR\DemoNotice.exe" "Tirn Home Setup" "$R2 of Tirn Home, definition version $R3." "Installed in $INSTDIR"'
+SectionEnd
