@@ -47,8 +47,14 @@ unsigned EncoderThreads() {
 }  // namespace
 
 std::optional<CabinetCompression> ParseCompression(const std::string& text) {
-    if (text == "mszip") return CabinetCompression::Mszip;
-    if (text == "none") return CabinetCompression::None;
+    if (text == "mszip") return CabinetCompression{CabinetCompression::Mszip};
+    if (text == "none") return CabinetCompression{CabinetCompression::None};
+    if (text == "lzx") return CabinetCompression{CabinetCompression::Lzx, 21};
+    if (text.size() == 6 && text.compare(0, 4, "lzx:") == 0 && text[4] >= '1' && text[4] <= '2' &&
+        text[5] >= '0' && text[5] <= '9') {
+        const unsigned bits = static_cast<unsigned>((text[4] - '0') * 10 + (text[5] - '0'));
+        if (bits >= 15 && bits <= 21) return CabinetCompression{CabinetCompression::Lzx, bits};
+    }
     return std::nullopt;
 }
 
@@ -60,9 +66,16 @@ void MakeSingleFileCabinet(const std::string& installer, const std::string& cabi
     stored.size = source.Size();
     cabinet::DosDateTime(StoredTime(source.ModifiedTime()), stored.dosDate, stored.dosTime);
 
-    std::unique_ptr<cabinet::FolderEncoder> encoder =
-        compression == CabinetCompression::Mszip ? cabinet::MakeMszipEncoder(EncoderThreads())
-                                                 : cabinet::MakeStoredEncoder();
+    std::unique_ptr<cabinet::FolderEncoder> encoder;
+    switch (compression.kind) {
+        case CabinetCompression::None: encoder = cabinet::MakeStoredEncoder(); break;
+        case CabinetCompression::Mszip:
+            encoder = cabinet::MakeMszipEncoder(EncoderThreads());
+            break;
+        case CabinetCompression::Lzx:
+            encoder = cabinet::MakeLzxEncoder(compression.windowBits);
+            break;
+    }
     AtomicOutput output(cabinetPath, 0600);
     FileSink sink(output.Stream());
     uint64_t offset = 0;

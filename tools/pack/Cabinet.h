@@ -18,9 +18,13 @@ struct CabinetEntry {
     std::string compression;  // of its folder: "MSZIP", "none", "LZX:21"
 };
 
-enum class CabinetCompression { None, Mszip };
+struct CabinetCompression {
+    enum Kind { None, Mszip, Lzx } kind = Mszip;
+    unsigned windowBits = 21;  // for LZX
+};
 
-// Parses "mszip" or "none"; empty for anything else.
+// Parses "mszip", "none", "lzx" (window 2^21) or "lzx:15" to "lzx:21";
+// empty for anything else.
 std::optional<CabinetCompression> ParseCompression(const std::string& text);
 
 // Writes a cabinet holding the one file, stored under its base name with its

@@ -16,7 +16,7 @@ struct BuildRequest {
     std::string installer;  // either this...
     std::string cabinet;    // ...or a ready cabinet
     std::string output;
-    CabinetCompression compression = CabinetCompression::Mszip;
+    CabinetCompression compression;
     bool progress = false;
 };
 

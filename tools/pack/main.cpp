@@ -18,7 +18,8 @@ constexpr const char* kVersion = "tirn-pack 1.1.0";
 
 constexpr const char* kFooter = R"(Examples:
   tirn-pack build --launcher TirnHomeISSetup.exe --definition-version N
-                  (--installer FILE | --cab FILE.cab) [--compression mszip|none] -o SETUP.exe
+                  (--installer FILE | --cab FILE.cab)
+                  [--compression mszip|lzx[:15..21]|none] -o SETUP.exe
       Packs the installer (made into a one-file cabinet under its base name)
       or a ready one-file cabinet after the launcher's sections. A launcher
       that already carries a package is re-packed, not stacked.
@@ -148,7 +149,8 @@ int Run(int argc, char** argv) {
     CLI::Option* cabinet =
         buildCommand->add_option("--cab", build.cabinet, "a ready one-file cabinet to pack");
     installer->excludes(cabinet);
-    buildCommand->add_option("--compression", compression, "mszip (default) or none");
+    buildCommand->add_option("--compression", compression,
+                             "mszip (default), lzx (window 2^21), lzx:15 to lzx:21, or none");
     buildCommand->add_option("-o", build.output, "the setup to write")->required();
 
     std::string setup, output;
@@ -188,8 +190,9 @@ int Run(int argc, char** argv) {
     if (buildCommand->parsed()) {
         const std::optional<CabinetCompression> chosen = ParseCompression(compression);
         if (!chosen) {
-            throw ToolError(kExitUsage, "--compression must be mszip or none, not '" + compression +
-                                            "' (see tirn-pack --help)");
+            throw ToolError(kExitUsage,
+                            "--compression must be mszip, lzx, lzx:15 to lzx:21 or none, not '" +
+                                compression + "' (see tirn-pack --help)");
         }
         build.compression = *chosen;
         build.progress = progress;

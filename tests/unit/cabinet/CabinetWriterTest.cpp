@@ -2,10 +2,9 @@
 // by our reader and decoded byte for byte by libmspack (which checks every
 // block's checksum), whatever the size, codec and number of threads.
 #include "CabinetReader.h"
-#include "CabinetWriter.h"
+#include "CabinetTestSupport.h"
 
 #include <gtest/gtest.h>
-#include <mspack.h>
 
 #include <unistd.h>
 
@@ -19,67 +18,13 @@
 namespace {
 
 using namespace tirn::cabinet;
-
-class MemorySink : public CabinetSink {
-  public:
-    void Append(const uint8_t* bytes, size_t length) override {
-        data.insert(data.end(), bytes, bytes + length);
-    }
-    void Patch(uint64_t offset, const uint8_t* bytes, size_t length) override {
-        std::copy(bytes, bytes + length, data.begin() + static_cast<ptrdiff_t>(offset));
-    }
-    std::vector<uint8_t> data;
-};
+using namespace tirn::cabinet::test;
 
 std::vector<uint8_t> Write(const std::vector<uint8_t>& input, FolderEncoder& encoder,
                            const std::string& name = "TirnHomeSetup.exe") {
-    StoredFile file{name, input.size(), 0, 0};
-    DosDateTime(1781094896, file.dosDate, file.dosTime);
-    size_t at = 0;
-    auto read = [&](uint8_t* buffer, size_t length) {
-        const size_t n = std::min(length, input.size() - at);
-        std::copy_n(input.begin() + static_cast<ptrdiff_t>(at), n, buffer);
-        at += n;
-        return n;
-    };
-    MemorySink sink;
-    const uint64_t written = WriteSingleFileCabinet(file, read, encoder, sink);
-    EXPECT_EQ(written, sink.data.size());
-    return sink.data;
-}
-
-std::string TemporaryPath(const std::string& name) {
-    return "/tmp/tirn-cabinet-test-" + std::to_string(::getpid()) + "-" + name;
-}
-
-void Save(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-}
-
-std::vector<uint8_t> Load(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// The one file of the cabinet as libmspack extracts it; empty on failure.
-std::optional<std::vector<uint8_t>> DecodeWithLibmspack(const std::vector<uint8_t>& cabinet) {
-    const std::string cab = TemporaryPath("in.cab"), out = TemporaryPath("out.bin");
-    Save(cab, cabinet);
-    mscab_decompressor* decoder = mspack_create_cab_decompressor(nullptr);
-    std::optional<std::vector<uint8_t>> result;
-    if (mscabd_cabinet* opened = decoder->open(decoder, cab.c_str())) {
-        if (opened->files != nullptr && opened->files->next == nullptr &&
-            decoder->extract(decoder, opened->files, out.c_str()) == MSPACK_ERR_OK) {
-            result = Load(out);
-        }
-        decoder->close(decoder, opened);
-    }
-    mspack_destroy_cab_decompressor(decoder);
-    std::remove(cab.c_str());
-    std::remove(out.c_str());
-    return result;
+    std::vector<uint8_t> cabinet = WriteCabinet(input, encoder, name);
+    EXPECT_FALSE(cabinet.empty());
+    return cabinet;
 }
 
 std::vector<uint8_t> Mixed(size_t size, unsigned seed) {

@@ -34,5 +34,8 @@ std::unique_ptr<FolderEncoder> MakeStoredEncoder();
 // compressed on up to threads threads, each with the frame before it as its
 // dictionary, as the decoders keep that history.
 std::unique_ptr<FolderEncoder> MakeMszipEncoder(unsigned threads);
+// LZX with a window of 2^windowBits bytes (15 to 21): one bit stream for the
+// whole folder, so one thread.
+std::unique_ptr<FolderEncoder> MakeLzxEncoder(unsigned windowBits);
 
 }  // namespace tirn::cabinet
