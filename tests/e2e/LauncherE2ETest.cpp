@@ -510,7 +510,8 @@ TEST_F(UnpackingRoad, StartsTheExtractedInstallerAfterRecordingTheVersion) {
     };
     for (const Case& c : {Case{"fresh installation", false, "", L"standin-v5.exe"},
                           Case{"upgrade", true, " /Upgrade", L"standin-v5.exe"},
-                          Case{"stored cabinet", false, "", L"standin-stored-v5.exe"}}) {
+                          Case{"stored cabinet", false, "", L"standin-stored-v5.exe"},
+                          Case{"MSZIP cabinet", false, "", L"standin-mszip-v5.exe"}}) {
         SCOPED_TRACE(c.name);
         ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey);
         ::DeleteFileW((Installer() + L".started").c_str());

@@ -42,6 +42,7 @@ def copy_as(source, name):
 installer = copy_as(stand_in, "TirnHomeSetup.exe")
 pack(installer, 5, "standin-v5.exe")
 pack(installer, 5, "standin-stored-v5.exe", "--compression", "none")
+pack(installer, 5, "standin-mszip-v5.exe", "--compression", "mszip")
 pack(copy_as(demo_installer, "TirnHomeSetup.exe"), 1, "demo-v1.exe")
 pack(copy_as(demo_installer, "TirnHomeSetup.exe"), 2, "demo-v2.exe")
 

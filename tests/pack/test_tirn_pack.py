@@ -128,17 +128,17 @@ class TirnPackTest(unittest.TestCase):
 
     def test_every_compression_is_read_by_every_reader(self):
         installer = self.installer(200000)
-        for compression in ("mszip", "none"):
+        names = {"lzx": "LZX:21", "lzx:15": "LZX:15", "mszip": "MSZIP", "none": "none"}
+        for compression in names:
             with self.subTest(compression=compression):
                 setup, cab = self.path("setup.exe"), self.path("out.cab")
                 result = run("build", "--launcher", LAUNCHER, "--definition-version", "2",
                              "--installer", installer, "--compression", compression, "-o", setup)
                 self.assertEqual(result.returncode, 0, result.stderr)
                 report = json.loads(run("inspect", "--json", setup).stdout)
-                self.assertEqual(report["files"][0]["compression"],
-                                 {"mszip": "MSZIP", "none": "none"}[compression])
+                self.assertEqual(report["files"][0]["compression"], names[compression])
                 self.assertEqual(run("unpack", setup, "-o", cab).returncode, 0)
-                self.assertEqual(os.path.getsize(cab) < 150000, compression == "mszip")
+                self.assertEqual(os.path.getsize(cab) < 150000, compression != "none")
                 self.assert_readers_extract(cab, installer)
         result = run("build", "--launcher", LAUNCHER, "--definition-version", "2", "--installer",
                      installer, "--compression", "zip", "-o", self.path("x.exe"))
@@ -182,7 +182,7 @@ class TirnPackTest(unittest.TestCase):
     def test_the_windows_build_gives_the_same_bytes_reports_and_codes(self):
         installer = self.installer(700000, "C\u00e0i \u0111\u1eb7t.exe")
         env = dict(os.environ, SOURCE_DATE_EPOCH="1500000000")
-        for compression in ("mszip", "none"):
+        for compression in ("lzx", "lzx:16", "mszip", "none"):
             with self.subTest(compression=compression):
                 linux, windows = self.path("linux.exe"), self.path("windows.exe")
                 common = ["--definition-version", "8", "--compression", compression]
@@ -261,7 +261,8 @@ class TirnPackTest(unittest.TestCase):
         signed = self.path("signed.exe")
         cert = self.sign(good, signed)
         cases = [
-            ("MSZIP", good, 0, None),
+            ("LZX", good, 0, None),
+            ("MSZIP", setup("mszip.exe", "--compression", "mszip"), 0, None),
             ("stored", setup("stored.exe", "--compression", "none"), 0, None),
             ("signed after packing", signed, 0, None),
             ("one payload byte changed", changed(good, "changed.exe", 60000), 8, "checksum"),

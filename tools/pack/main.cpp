@@ -19,7 +19,7 @@ constexpr const char* kVersion = "tirn-pack 1.1.0";
 constexpr const char* kFooter = R"(Examples:
   tirn-pack build --launcher TirnHomeISSetup.exe --definition-version N
                   (--installer FILE | --cab FILE.cab)
-                  [--compression mszip|lzx[:15..21]|none] -o SETUP.exe
+                  [--compression lzx[:15..21]|mszip|none] -o SETUP.exe
       Packs the installer (made into a one-file cabinet under its base name)
       or a ready one-file cabinet after the launcher's sections. A launcher
       that already carries a package is re-packed, not stacked.
@@ -137,7 +137,7 @@ int Run(int argc, char** argv) {
     app.require_subcommand(1);
 
     BuildRequest build;
-    std::string compression = "mszip";
+    std::string compression = "lzx";
     CLI::App* buildCommand = app.add_subcommand("build", "make a setup executable");
     buildCommand->add_option("--launcher", build.launcher, "the bare launcher")->required();
     buildCommand
@@ -150,7 +150,7 @@ int Run(int argc, char** argv) {
         buildCommand->add_option("--cab", build.cabinet, "a ready one-file cabinet to pack");
     installer->excludes(cabinet);
     buildCommand->add_option("--compression", compression,
-                             "mszip (default), lzx (window 2^21), lzx:15 to lzx:21, or none");
+                             "lzx (the default, window 2^21), lzx:15 to lzx:21, mszip or none");
     buildCommand->add_option("-o", build.output, "the setup to write")->required();
 
     std::string setup, output;
