@@ -178,8 +178,8 @@ class LzxEncoder : public FolderEncoder {
     static constexpr uint32_t kNone = 0xFFFFFFFF;
     static constexpr int kHashBits = 16;
     static constexpr uint32_t kHashSize = 1u << kHashBits;
-    static constexpr int kChainDepth = 24;
-    static constexpr uint32_t kGoodEnough = 64;
+    static constexpr int kChainDepth = 16;
+    static constexpr uint32_t kGoodEnough = 48;
 
     // Absolute positions count from the folder's start; the buffer holds at
     // least the last window of them.
@@ -342,7 +342,10 @@ class LzxEncoder : public FolderEncoder {
                 continue;
             }
             AddMatch(match, items);
-            for (uint32_t i = 1; i < match.length; ++i) Insert(position + i, frameEnd);
+            // Inside a long match (a run, a copied table) every position
+            // would only lengthen the chains with more of the same.
+            const uint32_t inserted = match.length <= kGoodEnough ? match.length : 16;
+            for (uint32_t i = 1; i < inserted; ++i) Insert(position + i, frameEnd);
             position += match.length;
         }
         return items;
