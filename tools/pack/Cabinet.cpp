@@ -1,6 +1,7 @@
 #include "Cabinet.h"
 
 #include "Files.h"
+#include "Progress.h"
 #include "cabinet/CabinetReader.h"
 #include "cabinet/CabinetWriter.h"
 
@@ -59,7 +60,7 @@ std::optional<CabinetCompression> ParseCompression(const std::string& text) {
 }
 
 void MakeSingleFileCabinet(const std::string& installer, const std::string& cabinetPath,
-                           CabinetCompression compression) {
+                           CabinetCompression compression, bool progress) {
     File source = File::OpenForReading(installer);
     cabinet::StoredFile stored;
     stored.name = BaseName(installer);
@@ -79,9 +80,11 @@ void MakeSingleFileCabinet(const std::string& installer, const std::string& cabi
     AtomicOutput output(cabinetPath, 0600);
     FileSink sink(output.Stream());
     uint64_t offset = 0;
-    auto read = [&source, &offset](uint8_t* buffer, size_t length) {
+    Progress meter(progress, "compressing", stored.size);
+    auto read = [&source, &offset, &meter](uint8_t* buffer, size_t length) {
         const size_t n = source.ReadAt(offset, buffer, length);
         offset += n;
+        meter.Update(offset);
         return n;
     };
     try {

@@ -35,7 +35,7 @@ std::optional<CabinetCompression> ParseCompression(const std::string& text);
 // kExitInput for an unreadable installer, kExitTooLarge for one the cabinet
 // format cannot hold.
 void MakeSingleFileCabinet(const std::string& installer, const std::string& cabinetPath,
-                           CabinetCompression compression);
+                           CabinetCompression compression, bool progress = false);
 
 // The files a cabinet declares, in order. Throws ToolError(kExitCabinet)
 // when it is not a readable cabinet.

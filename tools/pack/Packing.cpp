@@ -1,6 +1,7 @@
 #include "Packing.h"
 
 #include "Files.h"
+#include "Progress.h"
 #include "SetupReading.h"
 #include "PackageTrailer.h"
 #include "PayloadScrambling.h"
@@ -18,27 +19,6 @@ using tirn::format::PackageTrailer;
 
 constexpr uint64_t kLargestSetup = 0xFFFFFFFFull;  // the launcher maps files below 4 GiB
 constexpr size_t kHeaderWindow = 1 << 20;          // headers and section table lie well within
-
-// Progress on stderr for large payloads, only when asked (a terminal).
-class Progress {
-  public:
-    Progress(bool enabled, const char* what, uint64_t total)
-        : m_enabled(enabled && total >= (64u << 20)), m_what(what), m_total(total) {}
-    void Update(uint64_t done) {
-        if (!m_enabled) return;
-        int percent = static_cast<int>(done * 100 / m_total);
-        if (percent != m_last) std::fprintf(stderr, "\r%s: %3d%%", m_what, m_last = percent);
-    }
-    ~Progress() {
-        if (m_enabled) std::fprintf(stderr, "\n");
-    }
-
-  private:
-    bool m_enabled;
-    const char* m_what;
-    uint64_t m_total;
-    int m_last = -1;
-};
 
 // The end of the section data, read from the headers only.
 uint64_t SectionDataEnd(const File& file, uint64_t fileSize) {
@@ -136,7 +116,8 @@ void BuildSetup(const BuildRequest& request) {
     ScratchFile madeCabinet;
     std::string cabinetPath = request.cabinet;
     if (!request.installer.empty()) {
-        MakeSingleFileCabinet(request.installer, madeCabinet.Path(), request.compression);
+        MakeSingleFileCabinet(request.installer, madeCabinet.Path(), request.compression,
+                              request.progress);
         cabinetPath = madeCabinet.Path();
     }
     File cabinet = File::OpenForReading(cabinetPath);
