@@ -275,7 +275,9 @@ def lzx_rows(row):
                                             lambda: road(setups["mszip"])[0])
     row("9. Road of the bench content's LZX:21 setup vs its MSZIP setup", "%.3f s" % ours,
         "%.3f s" % theirs, "%.2f" % ratio, "≤ 1.2", ratio <= 1.2)
-    small = pack(make_installer(os.path.join(WORK, "Small.exe"), 10 * MB), 5,
+    small_dir = os.path.join(WORK, "small")
+    os.makedirs(small_dir, exist_ok=True)
+    small = pack(make_installer(os.path.join(small_dir, "TirnHomeSetup.exe"), 10 * MB), 5,
                  os.path.join(WORK, "small-lzx.exe"), "lzx")
     peaks = [min(road(s, sample_memory=True)[1] for _ in range(2)) for s in (small, setups["lzx"])]
     row("9. Peak private memory of the road, LZX:21 setups, 10 MB → 200 MiB installer",
@@ -401,6 +403,8 @@ def main():
     svg_plot(points, os.path.join(ROOT, "docs", "performance-road.svg"))
 
     pack_rows(row)
+    lzx_rows(row)
+
     cpu = next((l.split(":", 1)[1].strip() for l in open("/proc/cpuinfo") if l.startswith("model name")),
                platform.processor())
     wine_version = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()

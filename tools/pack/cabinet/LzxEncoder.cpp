@@ -178,8 +178,10 @@ class LzxEncoder : public FolderEncoder {
     static constexpr uint32_t kNone = 0xFFFFFFFF;
     static constexpr int kHashBits = 16;
     static constexpr uint32_t kHashSize = 1u << kHashBits;
-    static constexpr int kChainDepth = 16;
+    static constexpr int kChainDepth = 12;
     static constexpr uint32_t kGoodEnough = 48;
+    // A match this long is taken as it is, without looking one byte ahead.
+    static constexpr uint32_t kLazyBelow = 16;
 
     // Absolute positions count from the folder's start; the buffer holds at
     // least the last window of them.
@@ -325,7 +327,7 @@ class LzxEncoder : public FolderEncoder {
         while (position < frameEnd) {
             Match match = FindMatch(position, frameEnd);
             Insert(position, frameEnd);
-            if (match.length >= 3 && match.length < kGoodEnough && match.repeat < 0 &&
+            if (match.length >= 3 && match.length < kLazyBelow && match.repeat < 0 &&
                 position + 1 < frameEnd) {
                 const Match next = FindMatch(position + 1, frameEnd);
                 if (next.length > match.length + 1 ||
@@ -344,7 +346,7 @@ class LzxEncoder : public FolderEncoder {
             AddMatch(match, items);
             // Inside a long match (a run, a copied table) every position
             // would only lengthen the chains with more of the same.
-            const uint32_t inserted = match.length <= kGoodEnough ? match.length : 16;
+            const uint32_t inserted = match.length <= kLazyBelow ? match.length : 8;
             for (uint32_t i = 1; i < inserted; ++i) Insert(position + i, frameEnd);
             position += match.length;
         }
