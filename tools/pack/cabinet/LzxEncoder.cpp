@@ -178,7 +178,7 @@ class LzxEncoder : public FolderEncoder {
     static constexpr uint32_t kNone = 0xFFFFFFFF;
     static constexpr int kHashBits = 16;
     static constexpr uint32_t kHashSize = 1u << kHashBits;
-    static constexpr int kChainDepth = 12;
+    static constexpr int kChainDepth = 8;
     static constexpr uint32_t kGoodEnough = 48;
     // A match this long is taken as it is, without looking one byte ahead.
     static constexpr uint32_t kLazyBelow = 16;
