@@ -15,8 +15,8 @@ trap 'rm -f "$staging"; rm -rf "$target"' EXIT
 rm -rf "$staging"
 ln -s "$target" "$staging"
 status=0
+# wine returns when the launcher has ended: whatever it wrote is written.
 "$wine_run" "$setup" || status=$?
-sleep 0.5
 echo "launcher exit code: $status; written through the link: $(ls -A "$target" | tr '\n' ' ')"
 [ "$status" -eq 0 ]
 [ -z "$(ls -A "$target")" ]
