@@ -20,6 +20,8 @@ with open(sys.argv[2], "wb") as f:
     f.write(bytes(size))
 PY
 . "$(dirname "$wine_run")/wine-env"
+# No installation record: the launcher must take the unpacking road.
+"$wine_run" reg delete 'HKLM\Software\Tirn' /f >/dev/null 2>&1 || true
 staged="$WINEPREFIX/drive_c/users/$(id -un)/Temp/TirnHome2014/TirnHomeSetup.cab"
 rm -f "$staged"
 "$wine_run" "$setup" &
