@@ -493,6 +493,16 @@ class UnpackingRoad : public LauncherE2E {
         return path;
     }
     static std::wstring Installer() { return StagingDirectory() + L"\\TirnHomeSetup.exe"; }
+    // The good setup of version 5, over the older product installed in dir,
+    // runs its installer as an upgrade, leaves the product alone and records 5.
+    void ExpectTheGoodSetupUpgrades(const std::wstring& dir) {
+        EXPECT_EQ(RunToEnd(Setup(L"standin-v5.exe")), 0u);
+        std::vector<std::string> lines = StartedLines(Installer(), 10000);
+        ASSERT_EQ(lines.size(), 3u);
+        EXPECT_EQ(lines[0], "\"" + Utf8(Installer()) + "\" /Upgrade");
+        EXPECT_TRUE(StartedLines(dir + L"\\TirnHome.exe", 0).empty());
+        EXPECT_EQ(RecordedVersion(), 5u);
+    }
     // Runs a setup to its end; the exit code.
     static DWORD RunToEnd(const std::wstring& setup) {
         LauncherRun run(setup);
@@ -560,12 +570,7 @@ TEST_F(UnpackingRoad, AFailedRunDoesNotStopTheNextGoodSetupOfTheSameVersion) {
     const std::wstring dir = Install({L"TirnHome.exe"}, 1);
     EXPECT_EQ(RunToEnd(Setup(L"cut-v5.exe")), 0u);
     EXPECT_EQ(RecordedVersion(), 1u);
-    EXPECT_EQ(RunToEnd(Setup(L"standin-v5.exe")), 0u);
-    std::vector<std::string> lines = StartedLines(Installer(), 10000);
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], "\"" + Utf8(Installer()) + "\" /Upgrade");
-    EXPECT_TRUE(StartedLines(dir + L"\\TirnHome.exe", 0).empty());
-    EXPECT_EQ(RecordedVersion(), 5u);
+    ExpectTheGoodSetupUpgrades(dir);
 }
 
 // An extracted file that cannot be started: the window still closes, and the
@@ -588,12 +593,7 @@ TEST_F(UnpackingRoad, AnInstallerThatCannotStartLeavesTheRecordAsItWas) {
         EXPECT_TRUE(::PathFileExistsW(Installer().c_str()));  // extracted, not started
         if (!installed) continue;
 
-        EXPECT_EQ(RunToEnd(Setup(L"standin-v5.exe")), 0u);
-        std::vector<std::string> lines = StartedLines(Installer(), 10000);
-        ASSERT_EQ(lines.size(), 3u);
-        EXPECT_EQ(lines[0], "\"" + Utf8(Installer()) + "\" /Upgrade");
-        EXPECT_TRUE(StartedLines(dir + L"\\TirnHome.exe", 0).empty());
-        EXPECT_EQ(RecordedVersion(), 5u);
+        ExpectTheGoodSetupUpgrades(dir);
         RemoveTree(dir);
     }
 }

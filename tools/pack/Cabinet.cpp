@@ -95,33 +95,40 @@ void MakeSingleFileCabinet(const std::string& installer, const std::string& cabi
     output.Commit();
 }
 
-std::vector<CabinetEntry> ListCabinet(const std::string& cabinetPath) {
-    File file = File::OpenForReading(cabinetPath);
-    const uint64_t size = file.Size();
+cabinet::CabinetDirectory ReadCabinetDirectoryOf(const File& cabinet) {
+    const uint64_t size = cabinet.Size();
     // The directory lies at the start: a small read holds it, a cabinet of
     // many files may need more (65535 entries of at most 272 bytes).
     for (uint64_t window : {uint64_t{64} << 10, uint64_t{20} << 20}) {
         std::vector<uint8_t> head(static_cast<size_t>(std::min(size, window)));
-        head.resize(file.ReadAt(0, head.data(), head.size()));
+        head.resize(cabinet.ReadAt(0, head.data(), head.size()));
         try {
-            const cabinet::CabinetDirectory directory = cabinet::ReadCabinetDirectory(head);
-            std::vector<CabinetEntry> entries;
-            for (const cabinet::FileEntry& f : directory.files) {
-                const std::string compression =
-                    f.folder < directory.folders.size()
-                        ? cabinet::CompressionName(directory.folders[f.folder].compression)
-                        : "";
-                entries.push_back(CabinetEntry{
-                    f.name, f.size, cabinet::DosDateTimeText(f.dosDate, f.dosTime), compression});
-            }
-            return entries;
+            return cabinet::ReadCabinetDirectory(head);
         } catch (const cabinet::CabinetFormatError& error) {
-            if (!error.cut || head.size() == size) {
-                throw ToolError(kExitCabinet, std::string("not a valid cabinet: ") + error.what());
-            }
+            if (!error.cut || head.size() == size) throw;
         }
     }
-    throw ToolError(kExitCabinet, "not a valid cabinet: its directory is too large");
+    throw cabinet::CabinetFormatError("its directory is too large", false);
+}
+
+std::vector<CabinetEntry> ListCabinet(const std::string& cabinetPath) {
+    File file = File::OpenForReading(cabinetPath);
+    cabinet::CabinetDirectory directory;
+    try {
+        directory = ReadCabinetDirectoryOf(file);
+    } catch (const cabinet::CabinetFormatError& error) {
+        throw ToolError(kExitCabinet, std::string("not a valid cabinet: ") + error.what());
+    }
+    std::vector<CabinetEntry> entries;
+    for (const cabinet::FileEntry& f : directory.files) {
+        const std::string compression =
+            f.folder < directory.folders.size()
+                ? cabinet::CompressionName(directory.folders[f.folder].compression)
+                : "";
+        entries.push_back(CabinetEntry{
+            f.name, f.size, cabinet::DosDateTimeText(f.dosDate, f.dosTime), compression});
+    }
+    return entries;
 }
 
 }  // namespace tirn::pack

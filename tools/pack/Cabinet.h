@@ -2,6 +2,8 @@
 // reader.
 #pragma once
 
+#include "Files.h"
+#include "cabinet/CabinetReader.h"
 #include "cabinet/FolderEncoder.h"
 
 #include <cstdint>
@@ -36,6 +38,11 @@ std::optional<CabinetCompression> ParseCompression(const std::string& text);
 // format cannot hold.
 void MakeSingleFileCabinet(const std::string& installer, const std::string& cabinetPath,
                            CabinetCompression compression, bool progress = false);
+
+// The directory of the cabinet file, read from its start (a small read, a
+// larger one when a directory of many files needs it). Throws
+// cabinet::CabinetFormatError.
+cabinet::CabinetDirectory ReadCabinetDirectoryOf(const File& cabinet);
 
 // The files a cabinet declares, in order. Throws ToolError(kExitCabinet)
 // when it is not a readable cabinet.

@@ -3,6 +3,8 @@
 // the decoded file to a counter; nothing is written to disk.
 #include "Decoding.h"
 
+#include "Files.h"
+
 #include <windows.h>
 
 #include <fcntl.h>
@@ -26,14 +28,6 @@ struct CopyState {
     int files = 0;
 };
 
-std::wstring Widen(const char* text) {
-    const int n = ::MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
-    if (n <= 0) return {};
-    std::wstring wide(static_cast<size_t>(n - 1), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text, -1, wide.data(), n);
-    return wide;
-}
-
 FdiStream* Stream(INT_PTR handle) {
     return reinterpret_cast<FdiStream*>(handle);
 }
@@ -50,8 +44,8 @@ FNOPEN(Open) {
     try {
         if ((oflag & (_O_WRONLY | _O_RDWR | _O_CREAT)) != 0) return -1;  // reading only
         auto stream = std::make_unique<FdiStream>();
-        stream->file = ::CreateFileW(Widen(pszFile).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        stream->file = ::CreateFileW(WidePath(pszFile).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (stream->file == INVALID_HANDLE_VALUE) return -1;
         return reinterpret_cast<INT_PTR>(stream.release());
     } catch (...) {

@@ -22,6 +22,12 @@ inline constexpr const char* kPathSeparators = "/";
 using NativeFile = intptr_t;
 inline constexpr NativeFile kNoFile = -1;
 
+#ifdef _WIN32
+// A UTF-8 path as the wide-character calls take it. Throws ToolError
+// (kExitUsage) for text that is not UTF-8.
+std::wstring WidePath(const std::string& path);
+#endif
+
 // Whether standard error is a terminal (for the progress line).
 bool StandardErrorIsTerminal();
 

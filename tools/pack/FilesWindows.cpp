@@ -18,17 +18,6 @@ HANDLE Handle(NativeFile file) {
     return reinterpret_cast<HANDLE>(file);
 }
 
-std::wstring Widen(const std::string& text) {
-    if (text.empty()) return {};
-    const int n = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
-                                        static_cast<int>(text.size()), nullptr, 0);
-    if (n <= 0) throw ToolError(kExitUsage, "not UTF-8: " + text);
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
-                          wide.data(), n);
-    return wide;
-}
-
 std::string SystemMessage() {
     const DWORD error = ::GetLastError();
     wchar_t* text = nullptr;
@@ -63,6 +52,17 @@ constexpr size_t kLargestTransfer = 1u << 30;
 
 }  // namespace
 
+std::wstring WidePath(const std::string& text) {
+    if (text.empty()) return {};
+    const int n = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
+                                        static_cast<int>(text.size()), nullptr, 0);
+    if (n <= 0) throw ToolError(kExitUsage, "not UTF-8: " + text);
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
+                          wide.data(), n);
+    return wide;
+}
+
 bool StandardErrorIsTerminal() {
     return ::_isatty(::_fileno(stderr)) != 0;
 }
@@ -86,7 +86,7 @@ File& File::operator=(File&& other) noexcept {
 }
 
 File File::OpenForReading(const std::string& path) {
-    HANDLE handle = ::CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    HANDLE handle = ::CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         throw ToolError(kExitInput, path + ": cannot open: " + SystemMessage());
@@ -185,8 +185,8 @@ void File::Close() {
 
 AtomicOutput::AtomicOutput(const std::string& path, unsigned)
     : m_path(path), m_temporaryPath(path + ".tmp-" + std::to_string(::GetCurrentProcessId())) {
-    HANDLE handle = ::CreateFileW(Widen(m_temporaryPath).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                  nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = ::CreateFileW(WidePath(m_temporaryPath).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         throw ToolError(kExitOutput, path + ": cannot create: " + SystemMessage());
     }
@@ -196,14 +196,14 @@ AtomicOutput::AtomicOutput(const std::string& path, unsigned)
 AtomicOutput::~AtomicOutput() {
     if (!m_committed) {
         m_file = File();  // closed before it can be removed
-        ::DeleteFileW(Widen(m_temporaryPath).c_str());
+        ::DeleteFileW(WidePath(m_temporaryPath).c_str());
     }
 }
 
 void AtomicOutput::Commit() {
     m_file.Flush();
     m_file.Close();
-    if (!::MoveFileExW(Widen(m_temporaryPath).c_str(), Widen(m_path).c_str(),
+    if (!::MoveFileExW(WidePath(m_temporaryPath).c_str(), WidePath(m_path).c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         throw ToolError(kExitOutput, m_path + ": cannot rename into place: " + SystemMessage());
     }
@@ -223,7 +223,7 @@ ScratchFile::ScratchFile() {
 }
 
 ScratchFile::~ScratchFile() {
-    ::DeleteFileW(Widen(m_path).c_str());
+    ::DeleteFileW(WidePath(m_path).c_str());
 }
 
 // The program's arguments as UTF-8, whatever the console's code page.

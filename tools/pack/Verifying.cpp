@@ -1,5 +1,6 @@
 #include "Verifying.h"
 
+#include "Cabinet.h"
 #include "Decoding.h"
 #include "Files.h"
 #include "PackageTrailer.h"
@@ -97,11 +98,9 @@ void CheckBlocks(const File& cabinet, const cabinet::CabinetDirectory& directory
 void CheckCabinet(const std::string& cabinetPath, VerifyReport& report) {
     File cabinet = File::OpenForReading(cabinetPath);
     const uint64_t size = cabinet.Size();
-    std::vector<uint8_t> head(static_cast<size_t>(std::min<uint64_t>(size, 20u << 20)));
-    head.resize(cabinet.ReadAt(0, head.data(), head.size()));
     cabinet::CabinetDirectory directory;
     try {
-        directory = cabinet::ReadCabinetDirectory(head);
+        directory = ReadCabinetDirectoryOf(cabinet);
     } catch (const cabinet::CabinetFormatError& error) {
         throw Failed{kExitDamaged, std::string("the cabinet is damaged: ") + error.what()};
     }
