@@ -1,5 +1,6 @@
 # make        builds everything into build/bin/
-# make test   builds and runs every test (native, and Windows ones under Wine)
+# make test   builds and runs every test (native, and Windows ones under Wine:
+#             the x64 build everywhere, the PE32 build where the host runs it)
 # make demo   the main job: builds and runs the launcher under Wine
 # make bench  measures the performance goals, writes docs/performance.md
 # make fuzz   runs the fuzzers for longer (FUZZ_SECONDS each, 600 by default)
@@ -8,6 +9,7 @@
 
 BUILD   := build
 CROSS   := $(BUILD)/cross
+CROSS64 := $(BUILD)/cross64
 NATIVE  := $(BUILD)/native
 JOBS    ?= $(shell nproc)
 CMAKE_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=Release
@@ -19,17 +21,29 @@ all: deps
 	cmake --build $(NATIVE) -j $(JOBS)
 	cmake -S . -B $(CROSS) $(CMAKE_FLAGS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
 	cmake --build $(CROSS) -j $(JOBS)
+	cmake -S . -B $(CROSS64) $(CMAKE_FLAGS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
+	    -DTIRN_BIN_DIR=$(CURDIR)/$(BUILD)/bin/x64 >/dev/null
+	cmake --build $(CROSS64) -j $(JOBS)
 
 deps:
 	@scripts/install-deps
 
 # Besides the tests: the code is formatted, it builds without a warning
-# (-Werror), and two clean builds of the launcher are byte-identical.
+# (-Werror), and two clean builds of each launcher are byte-identical. The
+# Windows suite runs on the x64 build everywhere, and on the PE32 build where
+# the host runs 32-bit programs (TIRN_X64_ONLY=1 skips it anyway); a skipped
+# suite says so.
 test: check-format all
 	@status=0; \
 	(cd $(NATIVE) && ctest --output-on-failure -j $(JOBS)) || status=1; \
-	(cd $(CROSS) && ctest --output-on-failure -j $(JOBS)) || status=1; \
-	scripts/wine-stop; \
+	(cd $(CROSS64) && TIRN_WINE_ARCH=win64 ctest --output-on-failure -j $(JOBS)) || status=1; \
+	TIRN_WINE_ARCH=win64 scripts/wine-stop; \
+	if reason=$$(scripts/pe32-suite-can-run); then \
+	    (cd $(CROSS) && ctest --output-on-failure -j $(JOBS)) || status=1; \
+	    scripts/wine-stop; \
+	else \
+	    echo "PE32 suite skipped: $$reason"; \
+	fi; \
 	scripts/check-reproducible || status=1; \
 	exit $$status
 
@@ -39,17 +53,23 @@ check-format: deps
 check-reproducible: deps
 	scripts/check-reproducible
 
+# Both run the PE32 launcher where the host runs 32-bit programs, the x64 one
+# elsewhere (or with TIRN_X64_ONLY=1).
 demo: all
-	@status=0; scripts/demo || status=$$?; scripts/wine-stop; exit $$status
+	@status=0; scripts/demo || status=$$?; scripts/wine-stop; \
+	TIRN_WINE_ARCH=win64 scripts/wine-stop; exit $$status
 
 bench: all
-	@status=0; python3 bench/run.py || status=$$?; scripts/wine-stop; exit $$status
+	@status=0; python3 bench/run.py || status=$$?; scripts/wine-stop; \
+	TIRN_WINE_ARCH=win64 scripts/wine-stop; exit $$status
 
 fuzz: all
 	tests/fuzz/run-fuzzers.sh $${FUZZ_SECONDS:-600} build/bin/TirnHomeISSetup.exe
 
 reliability: all
-	@status=0; (cd build/cross && ctest -R make_e2e_setups >/dev/null) && \
+	@status=0; cross=$(CROSS); export TIRN_WINE_ARCH=win32; \
+	scripts/pe32-suite-can-run >/dev/null || { cross=$(CROSS64); TIRN_WINE_ARCH=win64; }; \
+	(cd $$cross && ctest -R make_e2e_setups >/dev/null) && \
 	python3 tests/reliability/repeat-outcomes.py $${RUNS:-100} || status=$$?; scripts/wine-stop; exit $$status
 
 format:

@@ -7,9 +7,13 @@ constexpr wchar_t kRecordKey[] = L"Software\\Tirn";
 constexpr wchar_t kInstallDirValue[] = L"szTirnDir";
 constexpr wchar_t kDefinitionVersionValue[] = L"DefinitionVersion";
 
+// The record lives in the 32-bit registry view: there the 32-bit launcher and
+// the 32-bit installers keep it on 64-bit Windows, and the x64 launcher must
+// see that one record, not a second one in the 64-bit view.
 bool OpenRecordKey(REGSAM access, ScopedRegKey& key) {
-    return ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRecordKey, 0, nullptr, 0, access, nullptr,
-                             key.Receive(), nullptr) == ERROR_SUCCESS;
+    return ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRecordKey, 0, nullptr, 0,
+                             access | KEY_WOW64_32KEY, nullptr, key.Receive(),
+                             nullptr) == ERROR_SUCCESS;
 }
 }  // namespace
 

@@ -1,8 +1,8 @@
 // The installation record: HKLM\Software\Tirn, values szTirnDir (the
 // installation directory, read only) and DefinitionVersion (the installed
 // definition version). Every call opens the key itself (creating it, empty,
-// when missing, also for a read) and closes it before returning. A 32-bit
-// process sees the 32-bit registry view.
+// when missing, also for a read) and closes it before returning. Launchers of
+// either width keep it in the 32-bit registry view.
 #pragma once
 
 #include "app/Layer.h"

@@ -15,16 +15,34 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def chosen_arch():
+    """The PE32 launcher where this host runs 32-bit programs (and
+    TIRN_X64_ONLY is not 1), the x64 one elsewhere; TIRN_WINE_ARCH chooses."""
+    if os.environ.get("TIRN_WINE_ARCH"):
+        return os.environ["TIRN_WINE_ARCH"], "chosen by TIRN_WINE_ARCH"
+    check = subprocess.run([os.path.join(ROOT, "scripts", "pe32-suite-can-run")],
+                           capture_output=True, text=True)
+    if check.returncode == 0:
+        return "win32", "this host runs 32-bit programs"
+    return "win64", check.stdout.strip()
+
+
+ARCH, ARCH_REASON = chosen_arch()
+os.environ["TIRN_WINE_ARCH"] = ARCH
+X64 = ARCH == "win64"
 BIN = os.path.join(ROOT, "build", "bin")
-CROSS = os.path.join(ROOT, "build", "cross")
-WINE_RUN = os.path.join(ROOT, "scripts", "wine-run")
-LAUNCHER = os.path.join(BIN, "TirnHomeISSetup.exe")
+CROSS = os.path.join(ROOT, "build", "cross64" if X64 else "cross")
+WINE_RUN = os.path.join(ROOT, "scripts", "wine64-run" if X64 else "wine-run")
+LAUNCHER = os.path.join(BIN, "x64" if X64 else "", "TirnHomeISSetup.exe")
+LAUNCHER_NAME = "the x64 launcher (PE32+ AMD64)" if X64 else "the PE32 launcher (i386)"
 TIRN_PACK = os.path.join(BIN, "tirn-pack")
 STAND_IN = os.path.join(CROSS, "tests", "e2e", "StandInProgram.exe")
 PROBE = os.path.join(CROSS, "helpers", "WindowProbe.exe")
 EMPTY = os.path.join(CROSS, "bench", "EmptyProgram.exe")
 DESCRAMBLE = os.path.join(CROSS, "bench", "DescrambleBench.exe")
-PREFIX = os.path.join(ROOT, "build", "wine", "prefix")
+PREFIX = os.path.join(ROOT, "build", "wine64" if X64 else "wine", "prefix")
 TEMP = os.path.join(PREFIX, "drive_c", "users", os.environ.get("USER") or
                     subprocess.run(["id", "-un"], capture_output=True, text=True).stdout.strip(),
                     "Temp")
@@ -129,12 +147,12 @@ def pack(installer, version, output, compression="mszip"):
 
 
 def set_record(install_dir=None, version=None):
-    wine("reg", "delete", r"HKLM\Software\Tirn", "/f")
+    wine("reg", "delete", r"HKLM\Software\Tirn", "/reg:32", "/f")
     if install_dir:
-        wine("reg", "add", r"HKLM\Software\Tirn", "/v", "szTirnDir", "/d", windows_path(install_dir),
+        wine("reg", "add", r"HKLM\Software\Tirn", "/reg:32", "/v", "szTirnDir", "/d", windows_path(install_dir),
              "/f")
     if version is not None:
-        wine("reg", "add", r"HKLM\Software\Tirn", "/v", "DefinitionVersion", "/t", "REG_DWORD", "/d",
+        wine("reg", "add", r"HKLM\Software\Tirn", "/reg:32", "/v", "DefinitionVersion", "/t", "REG_DWORD", "/d",
              str(version), "/f")
 
 
@@ -320,7 +338,7 @@ def main():
         (pack_rows if ONLY == "6" else lzx_rows)(row)
         return
 
-    # 2. Descrambling against memcpy, in the launcher's own 32-bit build.
+    # 2. Descrambling against memcpy, in the measured launcher's own build.
     best = [subprocess.run([WINE_RUN, DESCRAMBLE], capture_output=True, text=True).stdout.split()
             for _ in range(1 if ONLY else 3)]
     descramble = statistics.median(float(b[0]) for b in best)
@@ -407,12 +425,14 @@ def main():
 
     cpu = next((l.split(":", 1)[1].strip() for l in open("/proc/cpuinfo") if l.startswith("model name")),
                platform.processor())
-    wine_version = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
+    wine_version = subprocess.run([WINE_RUN, "--version"], capture_output=True, text=True).stdout.strip()
     with open(os.path.join(ROOT, "docs", "performance.md"), "w") as f:
         f.write("# Performance\n\n")
         f.write("Measured by `make bench` (`bench/run.py`) on %s, %d cores, %s, %s; "
-                "%d interleaved runs per comparison, medians, ratios taken pair by pair.\n\n" % (
-                    cpu, os.cpu_count(), platform.platform(), wine_version, RUNS))
+                "%d interleaved runs per comparison, medians, ratios taken pair by pair. "
+                "The road is %s, against Wine's %s `extrac32` (%s).\n\n" % (
+                    cpu, os.cpu_count(), platform.platform(), wine_version, RUNS, LAUNCHER_NAME,
+                    "64-bit" if X64 else "32-bit", ARCH_REASON))
         f.write("| goal | ours | peer | ratio | target | met |\n|---|---|---|---|---|---|\n")
         for r in rows:
             f.write("| %s |\n" % " | ".join(r))

@@ -23,6 +23,7 @@ foreach(name IN LISTS TIRN_DELAYED_SYSTEM_LIBRARIES)
     execute_process(
         COMMAND ${CMAKE_CURRENT_LIST_DIR}/make-delayed-import-library
                 ${CMAKE_NM} ${CMAKE_DLLTOOL} ${import_library} ${name}.dll ${delayed}
+                "${TIRN_C_SYMBOL_PREFIX}"
         RESULT_VARIABLE failed)
     if(failed)
         message(FATAL_ERROR "Could not make the delayed import library of ${name}.dll")

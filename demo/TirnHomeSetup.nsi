@@ -4,19 +4,29 @@
 ; starting it). "/Upgrade" on the command line makes it an upgrade. It runs
 ; without pages and tells what it did in a small notice window that closes
 ; itself.
-;   makensis -DPRODUCT=TirnHome.exe -DNOTICE=DemoNotice.exe -DOUTFILE=... TirnHomeSetup.nsi
+;   makensis -DPRODUCT=TirnHome.exe -DNOTICE=DemoNotice.exe -DOUTFILE=... [-DAMD64] TirnHomeSetup.nsi
+; With AMD64 it is a 64-bit installer (for the x64 demo product), installing
+; into the 64-bit Program Files; both keep the record in the 32-bit registry
+; view, where the launchers look for it.
+!ifdef AMD64
+Target amd64-unicode
+!define PRODUCT_PARENT "$PROGRAMFILES64"
+!else
 Unicode true
+!define PRODUCT_PARENT "$PROGRAMFILES"
+!endif
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 SilentInstall silent
 Name "Tirn Home"
 OutFile "${OUTFILE}"
-InstallDir "$PROGRAMFILES\Tirn Home"
+InstallDir "${PRODUCT_PARENT}\Tirn Home"
 
 !include "FileFunc.nsh"
 !include "LogicLib.nsh"
 
 Section "Tirn Home"
+    SetRegView 32
     ${GetParameters} $R0
     ClearErrors
     ${GetOptions} $R0 "/Upgrade" $R1

@@ -21,7 +21,8 @@ namespace {
 
 using namespace tirn::test;
 
-constexpr wchar_t kRecordKey[] = L"Software\\Tirn";
+using tirn::test::kRecordKey;
+using tirn::test::kRecordView;
 constexpr wchar_t kMarkerCaption[] = L"Tirn Home 2018 Setup";
 const std::wstring kUpgradeText = L"\u0110ang n\u00e2ng c\u1ea5p. Vui l\u00f2ng \u0111\u1ee3i ";
 const std::wstring kSetupText =
@@ -97,8 +98,8 @@ class LauncherRun {
 
 class LauncherE2E : public ::testing::Test {
   protected:
-    void SetUp() override { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey); }
-    void TearDown() override { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey); }
+    void SetUp() override { tirn::test::DeleteRecord(); }
+    void TearDown() override { tirn::test::DeleteRecord(); }
 
     // The built launcher, copied, with a package of the given version and a
     // payload of the given size appended (no package: nothing appended).
@@ -139,20 +140,23 @@ class LauncherE2E : public ::testing::Test {
 
     static void SetRecordValue(const wchar_t* name, DWORD type, const void* data, DWORD size) {
         ScopedRegKey key;
-        ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRecordKey, 0, nullptr, 0, KEY_SET_VALUE,
-                                    nullptr, key.Receive(), nullptr),
+        ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRecordKey, 0, nullptr, 0,
+                                    KEY_SET_VALUE | kRecordView, nullptr, key.Receive(), nullptr),
                   ERROR_SUCCESS);
         ::RegSetValueExW(key.Get(), name, 0, type, static_cast<const BYTE*>(data), size);
     }
     static bool RecordKeyExists() {
         ScopedRegKey key;
-        return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRecordKey, 0, KEY_READ, key.Receive()) ==
-               ERROR_SUCCESS;
+        return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRecordKey, 0, KEY_READ | kRecordView,
+                               key.Receive()) == ERROR_SUCCESS;
     }
     static std::optional<uint32_t> RecordedVersion() {
         DWORD value = 0, size = 4, type = 0;
-        if (::RegGetValueW(HKEY_LOCAL_MACHINE, kRecordKey, L"DefinitionVersion", RRF_RT_ANY, &type,
-                           &value, &size) != ERROR_SUCCESS ||
+        ScopedRegKey key;
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRecordKey, 0, KEY_QUERY_VALUE | kRecordView,
+                            key.Receive()) != ERROR_SUCCESS ||
+            ::RegQueryValueExW(key.Get(), L"DefinitionVersion", nullptr, &type,
+                               reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS ||
             type != REG_DWORD) {
             return {};
         }
@@ -241,7 +245,7 @@ TEST_F(LauncherE2E, AnotherLaunchersMarkerMakesItQuitBeforeTouchingTheRecord) {
     const std::wstring setup = MakeSetup(std::nullopt);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey);
+        tirn::test::DeleteRecord();
         ForeignWindow other(c.className, c.caption, c.visible);
         ASSERT_NE(other.Handle(), nullptr);
         LauncherRun run(setup);
@@ -269,7 +273,7 @@ TEST_F(LauncherE2E, ConflictingProductIsRefusedWithTheVietnameseMessage) {
     const std::wstring setup = MakeSetup(9);
     for (const auto& entries : installs) {
         SCOPED_TRACE(Utf8(entries[0]));
-        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey);
+        tirn::test::DeleteRecord();
         const std::wstring dir = Install(entries, 1);
         LauncherRun run(setup);
         std::vector<TopWindow> boxes = run.WaitForMessageBox();
@@ -305,7 +309,7 @@ TEST_F(LauncherE2E, InstalledProductNotOlderIsStartedInItsDirectory) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey);
+        tirn::test::DeleteRecord();
         const std::wstring setup = MakeSetup(c.package);
         const std::wstring dir = Install({L"TirnHome.exe"}, c.installed);
         if (!c.installed) SetRecordValue(L"DefinitionVersion", REG_SZ, L"5", 4);
@@ -523,7 +527,7 @@ TEST_F(UnpackingRoad, StartsTheExtractedInstallerAfterRecordingTheVersion) {
                           Case{"stored cabinet", false, "", L"standin-stored-v5.exe"},
                           Case{"MSZIP cabinet", false, "", L"standin-mszip-v5.exe"}}) {
         SCOPED_TRACE(c.name);
-        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey);
+        tirn::test::DeleteRecord();
         ::DeleteFileW((Installer() + L".started").c_str());
         std::wstring dir;
         if (c.installed) dir = Install({L"TirnHome.exe"}, 1);
@@ -554,7 +558,7 @@ TEST_F(UnpackingRoad, FailuresLaunchNothingAndLeaveTheRecordAlone) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         RemoveTree(StagingDirectory());
-        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey);
+        tirn::test::DeleteRecord();
         EXPECT_EQ(RunToEnd(Setup(c.setup)), 0u);
         EXPECT_EQ(RecordedVersion(), std::nullopt);
         EXPECT_TRUE(StartedLines(Installer(), 500).empty());
@@ -580,7 +584,7 @@ TEST_F(UnpackingRoad, AnInstallerThatCannotStartLeavesTheRecordAsItWas) {
     for (std::optional<uint32_t> installed :
          {std::optional<uint32_t>(3), std::optional<uint32_t>()}) {
         SCOPED_TRACE(installed ? "installed version 3" : "fresh machine");
-        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey);
+        tirn::test::DeleteRecord();
         std::wstring dir;
         if (installed) dir = Install({L"TirnHome.exe"}, *installed);
         LauncherRun run(Setup(L"not-a-program-v5.exe"));
@@ -627,7 +631,7 @@ TEST_F(UnpackingRoad, HostilePackagesEndCleanly) {
     ::DeleteFileW(outside.c_str());
     for (const std::wstring& setup : setups) {
         SCOPED_TRACE(Utf8(setup));
-        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey);
+        tirn::test::DeleteRecord();
         RemoveTree(StagingDirectory());
         EXPECT_EQ(RunToEnd(Setup(setup.c_str())), 0u);
         EXPECT_EQ(RecordedVersion(), std::nullopt);
@@ -659,7 +663,7 @@ TEST_F(UnpackingRoad, DismissingTheWindowAtAnyMomentLeavesNothingHalfDone) {
         const DWORD length = ::GetTickCount() - start;
         for (DWORD eighth : {0, 1, 2, 4, 6, 7}) {
             SCOPED_TRACE(eighth);
-            ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey);
+            tirn::test::DeleteRecord();
             RemoveTree(StagingDirectory());
             LauncherRun run(road.setup);
             const DWORD runStart = ::GetTickCount();
@@ -680,7 +684,7 @@ TEST_F(UnpackingRoad, DismissingTheWindowAtAnyMomentLeavesNothingHalfDone) {
                 EXPECT_EQ(RecordedVersion(), std::nullopt);
             }
         }
-        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey);
+        tirn::test::DeleteRecord();
         ::DeleteFileW((Installer() + L".started").c_str());
         EXPECT_EQ(RunToEnd(road.setup), 0u);
         EXPECT_EQ(StartedLines(Installer(), 10000).size(), road.installs ? 3u : 0u);
@@ -698,7 +702,7 @@ TEST_F(UnpackingRoad, AStagingPlaceThatCannotBeUsedFailsCleanly) {
     for (Place place : {Place::kFile, Place::kLocked}) {
         SCOPED_TRACE(static_cast<int>(place));
         RemoveTree(StagingDirectory());
-        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey);
+        tirn::test::DeleteRecord();
         HANDLE locked = INVALID_HANDLE_VALUE;
         if (place == Place::kFile) {
             WriteWholeFile(StagingDirectory(), {'x'});
@@ -752,7 +756,7 @@ TEST_F(UnpackingRoad, LibrariesOfSystemNamesBesideTheSetupAreNeverLoaded) {
     enum class Road { kInstall, kStartProduct, kRefuse };
     for (Road road : {Road::kInstall, Road::kStartProduct, Road::kRefuse}) {
         SCOPED_TRACE(static_cast<int>(road));
-        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey);
+        tirn::test::DeleteRecord();
         RemoveTree(StagingDirectory());
         std::wstring dir;
         if (road == Road::kStartProduct) dir = Install({L"TirnHome.exe"}, 5);

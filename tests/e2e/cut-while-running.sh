@@ -21,7 +21,7 @@ with open(sys.argv[2], "wb") as f:
 PY
 . "$(dirname "$wine_run")/wine-env"
 # No installation record: the launcher must take the unpacking road.
-"$wine_run" reg delete 'HKLM\Software\Tirn' /f >/dev/null 2>&1 || true
+"$wine_run" reg delete 'HKLM\Software\Tirn' /reg:32 /f >/dev/null 2>&1 || true
 staged="$WINEPREFIX/drive_c/users/$(id -un)/Temp/TirnHome2014/TirnHomeSetup.cab"
 rm -f "$staged"
 "$wine_run" "$setup" &

@@ -9,7 +9,7 @@ setup=$1
 wine_run=$2
 . "$(dirname "$wine_run")/wine-env"
 # No installation record: the launcher must take the unpacking road.
-"$wine_run" reg delete 'HKLM\Software\Tirn' /f >/dev/null 2>&1 || true
+"$wine_run" reg delete 'HKLM\Software\Tirn' /reg:32 /f >/dev/null 2>&1 || true
 temp="$WINEPREFIX/drive_c/users/$(id -un)/Temp"
 staging=$temp/TirnHome2014
 target=$(mktemp -d)

@@ -39,13 +39,13 @@ for case in "empty read-only directory" "read-only directory with an earlier run
         *) chattr -R +i "$staging" ;;
     esac
     before=$(cd "$staging" && ls -A | xargs -r sha1sum)
-    "$wine_run" reg delete 'HKLM\Software\Tirn' /f >/dev/null 2>&1 || true
+    "$wine_run" reg delete 'HKLM\Software\Tirn' /reg:32 /f >/dev/null 2>&1 || true
     status=0
     "$wine_run" "$setup" || status=$?
     sleep 1  # an installer started at the very end would have written its note by now
     after=$(cd "$staging" && ls -A | { grep -v '\.started$' || true; } | xargs -r sha1sum)
     recorded=no
-    "$wine_run" reg query 'HKLM\Software\Tirn' /v DefinitionVersion >/dev/null 2>&1 && recorded=yes
+    "$wine_run" reg query 'HKLM\Software\Tirn' /reg:32 /v DefinitionVersion >/dev/null 2>&1 && recorded=yes
     started=no
     [ -e "$staging/TirnHomeSetup.exe.started" ] && started=yes
     echo "$case: exit code $status, version recorded: $recorded, installer started: $started," \

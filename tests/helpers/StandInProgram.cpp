@@ -22,12 +22,19 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     ::GetModuleFileNameW(nullptr, self, MAX_PATH);
     wchar_t directory[MAX_PATH];
     ::GetCurrentDirectoryW(MAX_PATH, directory);
-    DWORD version = 0, size = sizeof(version);
-    std::string recorded =
-        ::RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\Tirn", L"DefinitionVersion",
-                       RRF_RT_REG_DWORD, nullptr, &version, &size) == ERROR_SUCCESS
-            ? std::to_string(version)
-            : "none";
+    // The record as an installer of either width sees it: in the 32-bit view.
+    DWORD version = 0, size = sizeof(version), type = 0;
+    HKEY key = nullptr;
+    std::string recorded = "none";
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Tirn", 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY,
+                        &key) == ERROR_SUCCESS) {
+        if (::RegQueryValueExW(key, L"DefinitionVersion", nullptr, &type,
+                               reinterpret_cast<BYTE*>(&version), &size) == ERROR_SUCCESS &&
+            type == REG_DWORD) {
+            recorded = std::to_string(version);
+        }
+        ::RegCloseKey(key);
+    }
     std::string record = Utf8(::GetCommandLineW()) + "\n" + Utf8(directory) + "\n" +
                          "DefinitionVersion=" + recorded + "\n";
 

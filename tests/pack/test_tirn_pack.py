@@ -7,7 +7,8 @@ under Wine.
 The Windows build (tirn-pack.exe, run under Wine) must give the same bytes,
 reports and exit codes as the Linux build.
 
-Usage: test_tirn_pack.py TIRN_PACK LAUNCHER VERSION_PROBE WINE_RUN TIRN_PACK_EXE"""
+Usage: test_tirn_pack.py TIRN_PACK LAUNCHER VERSION_PROBE WINE_RUN TIRN_PACK_EXE OTHER_LAUNCHER
+(OTHER_LAUNCHER: the launcher of the other width, PE32 beside PE32+.)"""
 import json
 import os
 import resource
@@ -21,7 +22,7 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
 import tirn_package  # noqa: E402
 
-TIRN_PACK, LAUNCHER, PROBE, WINE_RUN, TIRN_PACK_EXE = sys.argv[1:6]
+TIRN_PACK, LAUNCHER, PROBE, WINE_RUN, TIRN_PACK_EXE, OTHER_LAUNCHER = sys.argv[1:7]
 
 
 def run(*args, **kwargs):
@@ -454,6 +455,66 @@ class TirnPackTest(unittest.TestCase):
                 self.build(self.installer(70000), version, setup, launcher=PROBE)
                 result = subprocess.run([WINE_RUN, setup], capture_output=True, text=True)
                 self.assertEqual(result.stdout.strip(), str(version))
+
+    def test_both_launcher_builds_are_taken_and_named_and_no_other(self):
+        """A PE32 i386 and a PE32+ AMD64 launcher are packed, inspected and
+        verified alike, each named; any other machine, or a header whose
+        machine and optional-header magic disagree, is refused."""
+        def patched(name, machine=None, magic=None):
+            with open(LAUNCHER, "rb") as f:
+                data = bytearray(f.read())
+            pe = struct.unpack_from("<I", data, 60)[0]
+            if machine is not None:
+                struct.pack_into("<H", data, pe + 4, machine)
+            if magic is not None:
+                struct.pack_into("<H", data, pe + 24, magic)
+            path = self.path(name)
+            with open(path, "wb") as f:
+                f.write(data)
+            return path
+
+        def kind_of(launcher):
+            with open(launcher, "rb") as f:
+                data = f.read(4096)
+            pe = struct.unpack_from("<I", data, 60)[0]
+            return {0x14C: "PE32 i386", 0x8664: "PE32+ AMD64"}[struct.unpack_from("<H", data, pe + 4)[0]]
+
+        kinds = {kind_of(LAUNCHER), kind_of(OTHER_LAUNCHER)}
+        self.assertEqual(kinds, {"PE32 i386", "PE32+ AMD64"})
+        for launcher in (LAUNCHER, OTHER_LAUNCHER):
+            kind = kind_of(launcher)
+            with self.subTest(kind):
+                setup = self.path("setup.exe")
+                result = run("build", "--launcher", launcher, "--definition-version", "3",
+                             "--installer", PROBE, "-o", setup)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertIn("launcher " + kind, result.stdout)
+                self.assertEqual(json.loads(run("inspect", "--json", setup).stdout)["launcher"], kind)
+                self.assertIn("launcher:           " + kind, run("inspect", setup).stdout)
+                verified = run("verify", "--json", setup)
+                self.assertEqual(verified.returncode, 0, verified.stderr)
+                self.assertEqual(json.loads(verified.stdout)["launcher"], kind)
+        others = [
+            ("ARM64", patched("arm64.exe", machine=0xAA64)),
+            ("i386 machine, PE32+ header", patched("mixed.exe", machine=0x14C, magic=0x20B)),
+            ("AMD64 machine, PE32 header", patched("mixed2.exe", machine=0x8664, magic=0x10B)),
+        ]
+        for name, launcher in others:
+            with self.subTest(name):
+                result = run("build", "--launcher", launcher, "--definition-version", "3",
+                             "--installer", PROBE, "-o", self.path("o.exe"))
+                self.assertEqual(result.returncode, 4, result.stderr)
+                self.assertIn("not a launcher", result.stderr)
+                self.assertFalse(os.path.exists(self.path("o.exe")))
+                with open(launcher, "rb") as f, open(PROBE, "rb") as p:
+                    setup = self.path("other-setup.exe")
+                    with open(setup, "wb") as g:
+                        g.write(f.read() + tirn_package.package(p.read(), 3))
+                verified = run("verify", "--json", setup)
+                self.assertEqual(verified.returncode, 4, verified.stderr)
+                self.assertIn("neither a PE32 i386 nor a PE32+ AMD64", json.loads(verified.stdout)["reason"])
+                self.assertEqual(json.loads(run("inspect", "--json", setup).stdout)["launcher"], "none")
+
 
 if __name__ == "__main__":
     unittest.main(argv=[sys.argv[0]], verbosity=2)

@@ -11,9 +11,12 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-CROSS = os.path.join(ROOT, "build", "cross")
-WINE_RUN = os.path.join(ROOT, "scripts", "wine-run")
-LAUNCHER = os.path.join(ROOT, "build", "bin", "TirnHomeISSetup.exe")
+# TIRN_WINE_ARCH=win64: the x64 launcher and tests (make reliability sets it
+# where the host runs no 32-bit program).
+X64 = os.environ.get("TIRN_WINE_ARCH") == "win64"
+CROSS = os.path.join(ROOT, "build", "cross64" if X64 else "cross")
+WINE_RUN = os.path.join(ROOT, "scripts", "wine64-run" if X64 else "wine-run")
+LAUNCHER = os.path.join(ROOT, "build", "bin", "x64" if X64 else "", "TirnHomeISSetup.exe")
 PROBE = os.path.join(CROSS, "helpers", "WindowProbe.exe")
 STAND_IN = os.path.join(CROSS, "tests", "e2e", "StandInProgram.exe")
 SETUPS = os.path.join(CROSS, "tests", "e2e", "setups")
@@ -30,12 +33,12 @@ def quiet(*args):
 
 
 def record(install_dir=None, version=None):
-    quiet("reg", "delete", r"HKLM\Software\Tirn", "/f")
+    quiet("reg", "delete", r"HKLM\Software\Tirn", "/reg:32", "/f")
     if install_dir:
-        quiet("reg", "add", r"HKLM\Software\Tirn", "/v", "szTirnDir", "/d",
+        quiet("reg", "add", r"HKLM\Software\Tirn", "/reg:32", "/v", "szTirnDir", "/d",
               windows_path(install_dir), "/f")
     if version is not None:
-        quiet("reg", "add", r"HKLM\Software\Tirn", "/v", "DefinitionVersion", "/t", "REG_DWORD",
+        quiet("reg", "add", r"HKLM\Software\Tirn", "/reg:32", "/v", "DefinitionVersion", "/t", "REG_DWORD",
               "/d", str(version), "/f")
 
 
@@ -146,7 +149,8 @@ def main():
         f.write("\nThe other checks, also part of `make test` (the fuzzers there run 10 s "
                 "each); every case must end without a fault, write nothing outside the "
                 "staging directory and start nothing it should not:\n\n"
-                "| check | cases or executions | failures | command (ctest in build/cross) |\n|---|---|---|---|\n")
+                "| check | cases or executions | failures | command (ctest in build/%s) |\n|---|---|---|---|\n"
+                % os.path.basename(CROSS))
         for c in checks:
             f.write("| %s | %d | %d | `%s` |\n" % c)
     sys.exit(0 if all(r[2] == 0 and r[4] == 0 for r in rows) and all(c[2] == 0 for c in checks)

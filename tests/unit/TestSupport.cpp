@@ -11,6 +11,16 @@ std::wstring ExecutableDirectory() {
     return s.substr(0, s.find_last_of(L'\\') + 1);
 }
 
+void DeleteRecord(REGSAM view) {
+    HKEY software = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, KEY_ALL_ACCESS | view, &software) !=
+        ERROR_SUCCESS) {
+        return;
+    }
+    ::RegDeleteTreeW(software, L"Tirn");
+    ::RegCloseKey(software);
+}
+
 ScratchDirectory::ScratchDirectory() {
     static LONG counter = 0;
     wchar_t temp[MAX_PATH];

@@ -35,6 +35,12 @@ std::vector<uint8_t> ReadWholeFile(const std::wstring& path);
 void WriteWholeFile(const std::wstring& path, const std::vector<uint8_t>& bytes);
 void CreateEmptyFile(const std::wstring& path);
 
+// The installation record's key. Every launcher keeps it in the 32-bit
+// registry view, whatever its own width, so the tests name that view too.
+inline constexpr wchar_t kRecordKey[] = L"Software\\Tirn";
+inline constexpr REGSAM kRecordView = KEY_WOW64_32KEY;
+void DeleteRecord(REGSAM view = kRecordView);
+
 // Runs a command line and returns its exit code; ~0u when it cannot start or
 // does not end within the time-out.
 DWORD RunAndWait(const std::wstring& commandLine, DWORD timeoutMs = 30000);

@@ -3,6 +3,7 @@
 #include "Files.h"
 #include "Progress.h"
 #include "SetupReading.h"
+#include "LauncherImage.h"
 #include "PackageTrailer.h"
 #include "PayloadScrambling.h"
 
@@ -15,18 +16,24 @@ namespace {
 
 using tirn::format::kPayloadBlockSize;
 using tirn::format::kTrailerSize;
+using tirn::format::LauncherKind;
 using tirn::format::PackageTrailer;
 
 constexpr uint64_t kLargestSetup = 0xFFFFFFFFull;  // the launcher maps files below 4 GiB
 constexpr size_t kHeaderWindow = 1 << 20;          // headers and section table lie well within
 
-// The end of the section data, read from the headers only.
-uint64_t SectionDataEnd(const File& file, uint64_t fileSize) {
+// What the headers alone tell of a setup or launcher image.
+struct ImageLayout {
+    uint64_t sectionDataEnd = 0;
+    std::optional<LauncherKind> kind;  // empty: neither of the launcher's builds
+};
+
+ImageLayout ReadImageLayout(const File& file, uint64_t fileSize) {
     std::vector<uint8_t> headers(static_cast<size_t>(std::min<uint64_t>(fileSize, kHeaderWindow)));
     headers.resize(file.ReadAt(0, headers.data(), headers.size()));
     std::optional<uint64_t> end = tirn::format::SectionDataEnd(headers);
     if (!end) throw ToolError(kExitNoPackage, file.Path() + ": not a PE executable (bad headers)");
-    return *end;
+    return {*end, tirn::format::ReadLauncherKind(headers)};
 }
 
 // Copies length bytes from source at offset into out, scrambling or
@@ -106,7 +113,13 @@ void BuildSetup(const BuildRequest& request) {
     const uint64_t launcherSize = launcher.Size();
     // A launcher that already carries a package is re-packed: everything after
     // its section data is dropped, never stacked.
-    const uint64_t imageEnd = SectionDataEnd(launcher, launcherSize);
+    const ImageLayout layout = ReadImageLayout(launcher, launcherSize);
+    if (!layout.kind) {
+        throw ToolError(kExitNoPackage, request.launcher +
+                                            ": not a launcher (a PE32 i386 or PE32+ AMD64 "
+                                            "executable)");
+    }
+    const uint64_t imageEnd = layout.sectionDataEnd;
     if (imageEnd == 0 || imageEnd > launcherSize) {
         throw ToolError(kExitNoPackage, request.launcher + ": its sections end at " +
                                             std::to_string(imageEnd) + ", past the file's " +
@@ -153,13 +166,19 @@ void BuildSetup(const BuildRequest& request) {
     Progress meter(request.progress, "packing", payloadSize);
     CopyBlocks(cabinet, 0, payloadSize, output.Stream(), &tirn::format::ScrambleBlock, meter);
     output.Commit();
+    std::printf("tirn-pack: %s: launcher %s, definition version %u, %llu bytes\n",
+                request.output.c_str(), tirn::format::LauncherKindName(*layout.kind),
+                request.definitionVersion,
+                static_cast<unsigned long long>(imageEnd + kTrailerSize + payloadSize));
 }
 
 PackageReport ReadPackageReport(const File& setup) {
     PackageReport report;
     report.setup = setup.Path();
     report.fileSize = setup.Size();
-    report.trailerOffset = SectionDataEnd(setup, report.fileSize);
+    const ImageLayout layout = ReadImageLayout(setup, report.fileSize);
+    report.trailerOffset = layout.sectionDataEnd;
+    if (layout.kind) report.launcher = tirn::format::LauncherKindName(*layout.kind);
 
     uint8_t bytes[kTrailerSize];
     if (report.trailerOffset > report.fileSize ||

@@ -23,6 +23,7 @@ struct BuildRequest {
 struct PackageReport {
     std::string setup;
     uint64_t fileSize = 0;
+    std::string launcher;  // "PE32 i386", "PE32+ AMD64", or empty for another image
     uint64_t trailerOffset = 0;
     bool present = false;
     uint32_t definitionVersion = 0;

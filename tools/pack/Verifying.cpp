@@ -3,6 +3,7 @@
 #include "Cabinet.h"
 #include "Decoding.h"
 #include "Files.h"
+#include "LauncherImage.h"
 #include "PackageTrailer.h"
 #include "SetupReading.h"
 #include "cabinet/CabinetReader.h"
@@ -23,9 +24,6 @@ struct Failed {
     std::string reason;
 };
 
-constexpr uint16_t kMachineI386 = 0x014C;
-constexpr uint16_t kPe32Magic = 0x010B;
-
 // True for "MZ" headers that point at a "PE\0\0" signature inside bytes.
 bool HasPeSignature(tirn::format::Bytes bytes) {
     if (bytes.size() < 64 || bytes[0] != 'M' || bytes[1] != 'Z') return false;
@@ -33,20 +31,23 @@ bool HasPeSignature(tirn::format::Bytes bytes) {
     return pe && ReadLittleEndian32(bytes, *pe) == 0x00004550u;
 }
 
-void CheckLauncher(const File& setup, uint64_t fileSize) {
+// The launcher: a PE32 for i386 or a PE32+ for AMD64, with a section table
+// that lies inside its headers. Returns which of the two it is.
+std::string CheckLauncher(const File& setup, uint64_t fileSize) {
     std::vector<uint8_t> head(static_cast<size_t>(std::min<uint64_t>(fileSize, 1 << 20)));
     head.resize(setup.ReadAt(0, head.data(), head.size()));
     if (!HasPeSignature(head)) throw Failed{kExitNoPackage, "the launcher is not a PE executable"};
     const uint32_t pe = LoadLittleEndian32(head.data() + 60);
-    const auto machine = ReadLittleEndian16(head, pe + 4);
-    const auto sections = ReadLittleEndian16(head, pe + 6);
-    const auto magic = ReadLittleEndian16(head, pe + 24);
-    if (machine != kMachineI386 || magic != kPe32Magic) {
-        throw Failed{kExitNoPackage, "the launcher is not a 32-bit x86 PE executable"};
+    const std::optional<tirn::format::LauncherKind> kind = tirn::format::ReadLauncherKind(head);
+    if (!kind) {
+        throw Failed{kExitNoPackage,
+                     "the launcher is neither a PE32 i386 nor a PE32+ AMD64 executable"};
     }
+    const auto sections = ReadLittleEndian16(head, uint64_t{pe} + 6);
     if (!sections || *sections == 0 || !tirn::format::SectionDataEnd(head)) {
         throw Failed{kExitNoPackage, "the launcher's section table is broken"};
     }
+    return tirn::format::LauncherKindName(*kind);
 }
 
 std::vector<uint8_t> ReadAll(const File& file, uint64_t offset, size_t length) {
@@ -163,7 +164,7 @@ VerifyReport VerifySetup(const std::string& setupPath) {
     File setup = File::OpenForReading(setupPath);
     report.fileSize = setup.Size();
     try {
-        CheckLauncher(setup, report.fileSize);
+        report.launcher = CheckLauncher(setup, report.fileSize);
         const PackageReport package = ReadPackageReport(setup);
         report.trailerOffset = package.trailerOffset;
         if (!package.present) throw Failed{kExitNoPackage, "the setup carries no package"};

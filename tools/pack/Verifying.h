@@ -18,6 +18,7 @@ struct VerifyReport {
     std::string reason;  // one line, when not shippable
 
     uint64_t fileSize = 0;
+    std::string launcher;  // "PE32 i386" or "PE32+ AMD64", once seen
     uint64_t trailerOffset = 0;
     uint32_t definitionVersion = 0;
     uint32_t payloadSize = 0;

@@ -21,11 +21,12 @@ constexpr const char* kFooter = R"(Examples:
                   (--installer FILE | --cab FILE.cab)
                   [--compression lzx[:15..21]|mszip|none] -o SETUP.exe
       Packs the installer (made into a one-file cabinet under its base name)
-      or a ready one-file cabinet after the launcher's sections. A launcher
-      that already carries a package is re-packed, not stacked.
+      or a ready one-file cabinet after the launcher's sections. The launcher
+      is either build: PE32 i386 or PE32+ AMD64. A launcher that already
+      carries a package is re-packed, not stacked.
   tirn-pack inspect [--json] SETUP.exe
-      Shows the trailer, whether the package is complete, and the files of
-      its cabinet.
+      Shows the launcher's kind, the trailer, whether the package is
+      complete, and the files of its cabinet.
   tirn-pack unpack SETUP.exe -o FILE.cab
       Writes the package's cabinet, descrambled.
   tirn-pack verify [--json] SETUP.exe
@@ -52,6 +53,7 @@ std::string Json(const nlohmann::ordered_json& value) {
 nlohmann::ordered_json ReportJson(const PackageReport& r) {
     nlohmann::ordered_json report = {{"setup", r.setup},
                                      {"fileSize", r.fileSize},
+                                     {"launcher", r.launcher.empty() ? "none" : r.launcher},
                                      {"trailerOffset", r.trailerOffset},
                                      {"package", r.present}};
     if (r.present) {
@@ -77,6 +79,7 @@ nlohmann::ordered_json ReportJson(const PackageReport& r) {
 
 void PrintReport(const PackageReport& r) {
     std::cout << "setup:              " << r.setup << " (" << r.fileSize << " bytes)\n"
+              << "launcher:           " << (r.launcher.empty() ? "none" : r.launcher) << "\n"
               << "trailer offset:     " << r.trailerOffset << "\n";
     if (!r.present) {
         std::cout << "package:            none\n";
@@ -101,6 +104,7 @@ nlohmann::ordered_json VerifyJson(const VerifyReport& r) {
     nlohmann::ordered_json report = {{"setup", r.setup}, {"shippable", r.shippable}};
     if (!r.shippable) report["reason"] = r.reason;
     report["fileSize"] = r.fileSize;
+    report["launcher"] = r.launcher;
     report["trailerOffset"] = r.trailerOffset;
     report["definitionVersion"] = r.definitionVersion;
     report["payloadSize"] = r.payloadSize;
@@ -114,8 +118,9 @@ nlohmann::ordered_json VerifyJson(const VerifyReport& r) {
 }
 
 void PrintVerifyReport(const VerifyReport& r) {
-    std::cout << "setup:              " << r.setup << " (" << r.fileSize << " bytes)\n"
-              << "definition version: " << r.definitionVersion << "\n"
+    std::cout << "setup:              " << r.setup << " (" << r.fileSize << " bytes)\n";
+    if (!r.launcher.empty()) std::cout << "launcher:           " << r.launcher << "\n";
+    std::cout << "definition version: " << r.definitionVersion << "\n"
               << "payload size:       " << r.payloadSize << "\n";
     if (!r.compression.empty()) {
         std::cout << "cabinet:            " << r.compression << ", " << r.blocks << " blocks\n"

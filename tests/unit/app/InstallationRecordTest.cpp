@@ -1,6 +1,7 @@
 // The installation record against the real registry of the test prefix.
 #include "app/InstallationRecord.h"
 #include "app/framework/ScopedRegKey.h"
+#include "tests/unit/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -9,22 +10,23 @@
 
 namespace {
 
-constexpr wchar_t kKey[] = L"Software\\Tirn";
+using tirn::test::kRecordView;
+constexpr const wchar_t* kKey = tirn::test::kRecordKey;
 
 class InstallationRecordTest : public ::testing::Test {
   protected:
-    void SetUp() override { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKey); }
-    void TearDown() override { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKey); }
+    void SetUp() override { tirn::test::DeleteRecord(); }
+    void TearDown() override { tirn::test::DeleteRecord(); }
 
     static bool KeyExists() {
         ScopedRegKey key;
-        return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, key.Receive()) ==
-               ERROR_SUCCESS;
+        return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ | kRecordView,
+                               key.Receive()) == ERROR_SUCCESS;
     }
     static void SetValue(const wchar_t* name, DWORD type, const void* data, DWORD size) {
         ScopedRegKey key;
-        ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                                    key.Receive(), nullptr),
+        ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0,
+                                    KEY_SET_VALUE | kRecordView, nullptr, key.Receive(), nullptr),
                   ERROR_SUCCESS);
         ASSERT_EQ(::RegSetValueExW(key.Get(), name, 0, type, static_cast<const BYTE*>(data), size),
                   ERROR_SUCCESS);
@@ -39,7 +41,7 @@ TEST_F(InstallationRecordTest, ReadsCreateTheMissingKeyAndFail) {
     uint32_t version = 77;
     EXPECT_EQ(ReadInstallDir(dir, MAX_PATH), 0);
     EXPECT_TRUE(KeyExists());
-    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKey);
+    tirn::test::DeleteRecord();
     EXPECT_EQ(ReadDefinitionVersion(&version), 0);
     EXPECT_EQ(version, 77u);
     EXPECT_TRUE(KeyExists());
@@ -143,12 +145,53 @@ TEST_F(InstallationRecordTest, WriteCreatesKeyAndValueAndReadsBack) {
         EXPECT_EQ(read, v);
     }
     ScopedRegKey key;
-    ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, key.Receive()), ERROR_SUCCESS);
+    ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ | kRecordView, key.Receive()),
+              ERROR_SUCCESS);
     DWORD type = 0, size = 0;
     ASSERT_EQ(::RegQueryValueExW(key.Get(), L"DefinitionVersion", nullptr, &type, nullptr, &size),
               ERROR_SUCCESS);
     EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
     EXPECT_EQ(size, 4u);
+}
+
+// On 64-bit Windows the 32-bit launcher and 32-bit installers keep the record
+// in the 32-bit registry view; the x64 launcher must read and write that
+// same record, never a second one in its own view.
+TEST_F(InstallationRecordTest, TheRecordIsTheOneOfThe32BitView) {
+    const auto setVersion = [](REGSAM view, DWORD version) {
+        ScopedRegKey key;
+        ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_SET_VALUE | view,
+                                    nullptr, key.Receive(), nullptr),
+                  ERROR_SUCCESS);
+        ASSERT_EQ(::RegSetValueExW(key.Get(), L"DefinitionVersion", 0, REG_DWORD,
+                                   reinterpret_cast<const BYTE*>(&version), sizeof(version)),
+                  ERROR_SUCCESS);
+    };
+    const auto versionIn = [](REGSAM view) -> DWORD {
+        ScopedRegKey key;
+        DWORD version = 0, size = sizeof(version);
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE | view, key.Receive()) !=
+                ERROR_SUCCESS ||
+            ::RegQueryValueExW(key.Get(), L"DefinitionVersion", nullptr, nullptr,
+                               reinterpret_cast<BYTE*>(&version), &size) != ERROR_SUCCESS) {
+            return 0;
+        }
+        return version;
+    };
+    constexpr bool k64BitProcess = sizeof(void*) == 8;
+    setVersion(KEY_WOW64_64KEY, 99);
+    setVersion(KEY_WOW64_32KEY, 3);
+    uint32_t read = 0;
+    EXPECT_EQ(ReadDefinitionVersion(&read), 1);
+    EXPECT_EQ(read, 3u);
+
+    EXPECT_EQ(WriteDefinitionVersion(5), 1);
+    EXPECT_EQ(versionIn(KEY_WOW64_32KEY), 5u);
+    // A 32-bit process on a 32-bit system has one view only.
+    if (k64BitProcess) {
+        EXPECT_EQ(versionIn(KEY_WOW64_64KEY), 99u);
+    }
+    tirn::test::DeleteRecord(KEY_WOW64_64KEY);
 }
 
 }  // namespace

@@ -19,7 +19,8 @@ namespace {
 
 using namespace tirn::test;
 
-constexpr wchar_t kKey[] = L"Software\\Tirn";
+using tirn::test::kRecordView;
+constexpr const wchar_t* kKey = tirn::test::kRecordKey;
 
 std::wstring PackedSetup(const wchar_t* name) {
     return ExecutableDirectory() + L"..\\e2e\\setups\\" + name;
@@ -51,8 +52,8 @@ struct StoredValue {
 
 std::optional<StoredValue> ReadStored(const wchar_t* name) {
     ScopedRegKey key;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE, key.Receive()) !=
-        ERROR_SUCCESS) {
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE | kRecordView,
+                        key.Receive()) != ERROR_SUCCESS) {
         return std::nullopt;
     }
     StoredValue value;
@@ -68,8 +69,8 @@ std::optional<StoredValue> ReadStored(const wchar_t* name) {
 
 void Store(const wchar_t* name, const std::optional<StoredValue>& value) {
     ScopedRegKey key;
-    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                                key.Receive(), nullptr),
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0,
+                                KEY_SET_VALUE | kRecordView, nullptr, key.Receive(), nullptr),
               ERROR_SUCCESS);
     if (value) {
         ::RegSetValueExW(key.Get(), name, 0, value->type, value->bytes.data(),
@@ -86,8 +87,8 @@ StoredValue Dword(uint32_t v) {
 
 class UnpackingRoadTest : public ::testing::Test {
   protected:
-    void SetUp() override { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKey); }
-    void TearDown() override { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKey); }
+    void SetUp() override { tirn::test::DeleteRecord(); }
+    void TearDown() override { tirn::test::DeleteRecord(); }
 
     // Runs the road over setup with the staging place under temp.
     static RoadResult Run(const std::wstring& setup, const std::wstring& temp,

@@ -15,7 +15,15 @@ constexpr WORD kEnglishUs = 1033;
 class LauncherResources : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        path = tirn::test::ExecutableDirectory() + L"TirnHomeISSetup.exe";
+        // The launcher copied beside the test, or the one named by
+        // TIRN_LAUNCHER_UNDER_TEST: a 64-bit test reads the PE32 launcher's
+        // resources too, on hosts that cannot run it.
+        wchar_t named[MAX_PATH];
+        const DWORD length =
+            ::GetEnvironmentVariableW(L"TIRN_LAUNCHER_UNDER_TEST", named, MAX_PATH);
+        path = length > 0 && length < MAX_PATH
+                   ? std::wstring(named, length)
+                   : tirn::test::ExecutableDirectory() + L"TirnHomeISSetup.exe";
         module = ::LoadLibraryExW(path.c_str(), nullptr,
                                   LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     }
