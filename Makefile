@@ -39,8 +39,8 @@ test: check-format all
 	(cd $(CROSS64) && TIRN_WINE_ARCH=win64 ctest --output-on-failure -j $(JOBS)) || status=1; \
 	TIRN_WINE_ARCH=win64 scripts/wine-stop; \
 	if reason=$$(scripts/pe32-suite-can-run); then \
-	    (cd $(CROSS) && ctest --output-on-failure -j $(JOBS)) || status=1; \
-	    scripts/wine-stop; \
+	    (cd $(CROSS) && TIRN_WINE_ARCH=win32 ctest --output-on-failure -j $(JOBS)) || status=1; \
+	    TIRN_WINE_ARCH=win32 scripts/wine-stop; \
 	else \
 	    echo "PE32 suite skipped: $$reason"; \
 	fi; \
@@ -56,11 +56,11 @@ check-reproducible: deps
 # Both run the PE32 launcher where the host runs 32-bit programs, the x64 one
 # elsewhere (or with TIRN_X64_ONLY=1).
 demo: all
-	@status=0; scripts/demo || status=$$?; scripts/wine-stop; \
+	@status=0; scripts/demo || status=$$?; TIRN_WINE_ARCH=win32 scripts/wine-stop; \
 	TIRN_WINE_ARCH=win64 scripts/wine-stop; exit $$status
 
 bench: all
-	@status=0; python3 bench/run.py || status=$$?; scripts/wine-stop; \
+	@status=0; python3 bench/run.py || status=$$?; TIRN_WINE_ARCH=win32 scripts/wine-stop; \
 	TIRN_WINE_ARCH=win64 scripts/wine-stop; exit $$status
 
 fuzz: all

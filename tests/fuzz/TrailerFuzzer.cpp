@@ -1,5 +1,7 @@
-// Fuzz target: the section-end scan and the trailer checks over any bytes.
-// Nothing may read outside the input, and what they accept must hold.
+// Fuzz target: the section-end scan, the launcher's kind and the trailer
+// checks over any bytes. Nothing may read outside the input, and what they
+// accept must hold.
+#include "LauncherImage.h"
 #include "PackageTrailer.h"
 
 #include <cstdlib>
@@ -7,6 +9,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace tirn::format;
     const Bytes image(data, size);
+    if (ReadLauncherKind(image) && (size < 64 || data[0] != 'M' || data[1] != 'Z')) std::abort();
     std::optional<uint64_t> end = SectionDataEnd(image);
     if (!end) return 0;
     std::optional<PackageTrailer> trailer = ReadPresentTrailer(image, *end);

@@ -37,7 +37,8 @@ def run_windows(*args, **kwargs):
 
 def peak_rss_kib(*args):
     """Peak resident memory of one tirn-pack run, measured in a child of its own."""
-    code = ("import resource, subprocess, sys; subprocess.run(sys.argv[1:], check=True); "
+    code = ("import resource, subprocess, sys; "
+            "subprocess.run(sys.argv[1:], check=True, stdout=subprocess.DEVNULL); "
             "print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)")
     result = subprocess.run([sys.executable, "-c", code, TIRN_PACK, *args],
                             capture_output=True, text=True, check=True)

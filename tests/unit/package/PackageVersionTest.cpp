@@ -71,9 +71,11 @@ TEST(ReadPackageVersion, SignedSetupKeepsItsPackage) {
     std::wstring signedSetup = ExecutableDirectory() + L"signed-setup.exe";
     ASSERT_NE(::GetFileAttributesW(signedSetup.c_str()), INVALID_FILE_ATTRIBUTES);
     std::vector<uint8_t> image = ReadWholeFile(signedSetup);
-    // The security directory (data directory 4 of the PE32 optional header).
+    // The security directory: data directory 4, whose table starts 96 bytes
+    // into a PE32 optional header and 112 into a PE32+ one.
     uint32_t pe = LoadLittleEndian32(&image[60]);
-    uint32_t certificates = LoadLittleEndian32(&image[pe + 24 + 96 + 4 * 8]);
+    const bool pe32Plus = image[pe + 24] == 0x0B && image[pe + 25] == 0x02;
+    uint32_t certificates = LoadLittleEndian32(&image[pe + 24 + (pe32Plus ? 112 : 96) + 4 * 8]);
     ASSERT_GT(certificates, 0u);
     std::optional<uint64_t> t = SectionDataEnd(image);
     ASSERT_TRUE(t);
