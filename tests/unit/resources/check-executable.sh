@@ -16,7 +16,7 @@ case "$description" in
 esac
 allowed=' KERNEL32.dll msvcrt.dll '
 status=0
-headers=$("$objdump" -p "$exe")
+headers=$(TZ=UTC "$objdump" -p "$exe")
 for dll in $(awk '/DLL Name:/ {print $3}' <<<"$headers"); do
     echo "imports $dll"
     case "$allowed" in
