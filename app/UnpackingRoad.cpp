@@ -22,15 +22,15 @@ RoadResult Ended(RoadOutcome outcome) {
 
 // The record says the package's version only while an installer runs for it:
 // written right before the start, so that the installer finds it, and put
-// back as it was when the start fails.
+// back as it was when the start fails. A record that cannot be read first
+// could not be put back: then nothing is written or started.
 RoadOutcome RecordAndLaunch(uint32_t definitionVersion, const wchar_t* installer,
                             const wchar_t* setupArgs) {
     DefinitionVersionSnapshot before;
-    const bool taken = before.Take();
+    if (!before.Take()) return RoadOutcome::RecordUnreadable;
     WriteDefinitionVersion(definitionVersion);
     if (LaunchProgram(installer, setupArgs)) return RoadOutcome::Launched;
-    if (taken) before.Restore();
-    return RoadOutcome::LaunchFailed;
+    return before.Restore() ? RoadOutcome::LaunchFailed : RoadOutcome::RecordNotRestored;
 }
 
 RoadResult RunRoad(const RoadRequest& request) {

@@ -34,6 +34,8 @@ enum class RoadOutcome {
     StagingFailed,       // the staging file could not be named or written
     ExtractionFailed,    // not a cabinet of exactly one file, or not extracted
     LaunchFailed,        // the installer could not be started; record put back
+    RecordUnreadable,    // the record could not be read to be kept: nothing recorded or started
+    RecordNotRestored,   // the installer could not be started, nor the record put back
     Aborted,             // an exception (out of memory) or a read fault
 };
 

@@ -1,6 +1,6 @@
 // Staging: the payload, descrambled, becomes the cabinet file
-// %TEMP%\TirnHome2014\TirnHomeSetup.cab. Names and place are fixed: every run
-// reuses the directory and replaces the file.
+// %TEMP%\TirnHome2014\TirnHomeSetup.cab, in a directory made new by each run
+// (see PrepareStagingDirectory).
 #pragma once
 
 #include "package/Layer.h"
@@ -31,16 +31,22 @@ class ScopedHandle;
 // launcher's writes and the installer's start. The handle needs WRITE_DAC.
 bool RestrictToAdministrators(HANDLE object);
 
-// Creates the staging directory, or takes over the one an earlier run left,
-// with a protected DACL that admits only Administrators and SYSTEM: the
-// launcher runs elevated and starts a program from this folder of the
-// user's temporary directory, which any process of the user could otherwise
-// change (plant a DLL beside the installer, swap the installer before it
-// starts). A directory that is a reparse point (a junction or link leading
-// elsewhere) is refused. On success hold keeps the directory open without
+// Makes the staging directory new for this run, with a protected DACL that
+// admits only Administrators and SYSTEM: the launcher runs elevated and
+// starts a program from this folder of the user's temporary directory, where
+// any process of the user could otherwise have planted a DLL beside the
+// installer, or kept a handle that writes into the folder. So the installer
+// never starts from a directory that existed before this run: what stands at
+// the name is moved aside ("<name>.<n>.old"; its plain files are deleted,
+// and it too when that empties it), and a directory is created there and
+// opened in one step, so that the handle names the one this run made. When
+// what stands there cannot be moved (held open, an installer still running
+// from it), the next free name "<name>-1" to "<name>-9" is taken instead, and
+// directory (MAX_PATH units) is set to the path used. A link or a file at the
+// name itself is refused. On success hold keeps the directory open without
 // delete sharing, so that it cannot be renamed or replaced until the caller
-// is done. Nothing is deleted.
-bool PrepareStagingDirectory(const wchar_t* directory, ScopedHandle& hold);
+// is done.
+bool PrepareStagingDirectory(wchar_t* directory, ScopedHandle& hold);
 
 // Creates (or replaces) the staging file, restricted to Administrators, and
 // writes the payload into it, descrambled block by block. 1 on success, 0 on failure; what was

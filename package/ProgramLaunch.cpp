@@ -19,7 +19,18 @@ int LaunchProgram(const wchar_t* programPath, const wchar_t* arguments) {
                             arguments)
             : std::swprintf(commandLine, kCommandLineCapacity, L"\"%ls\"", programPath);
     if (formed < 0 || formed >= kCommandLineCapacity) return 0;
-    if (!::CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+    // The program starts in its own directory, never in the launcher's (often
+    // a downloads folder), where a DLL it looks for and the system lacks
+    // would be searched too.
+    wchar_t directory[MAX_PATH] = {};
+    const wchar_t* lastSeparator = std::wcsrchr(programPath, L'\\');
+    if (lastSeparator == nullptr) return 0;
+    const size_t directoryLength = static_cast<size_t>(lastSeparator - programPath);
+    if (directoryLength == 0 || directoryLength >= MAX_PATH) return 0;
+    std::wmemcpy(directory, programPath, directoryLength);
+    // "C:" alone names the drive's current directory: keep its root.
+    if (directoryLength == 2 && directory[1] == L':') directory[2] = L'\\';
+    if (!::CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, directory,
                           &startup, &process)) {
         return 0;
     }

@@ -74,6 +74,20 @@ void CInitializingDlg::WaitForAnimationThread() {
     m_hAnimationDone = nullptr;
 }
 
+namespace {
+// Runs inside the dialog's creation, below user32's frames: out of memory
+// for the thread object must not unwind through them. The window then runs
+// without its dots; the worker still ends it.
+bool StartAnimationThread(CInitializingDlg* dialog) {
+    try {
+        return AfxBeginThread(&ProgressAnimationProc, dialog, THREAD_PRIORITY_NORMAL, 0, 0,
+                              nullptr) != nullptr;
+    } catch (...) {
+        return false;
+    }
+}
+}  // namespace
+
 BOOL CInitializingDlg::OnInitDialog() {
     CDialog::OnInitDialog();
     SetDlgItemText(IDC_MESSAGE, m_strMessage);
@@ -88,9 +102,7 @@ BOOL CInitializingDlg::OnInitDialog() {
     }
 
     m_hAnimationDone = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (m_hAnimationDone != nullptr &&
-        AfxBeginThread(&ProgressAnimationProc, this, THREAD_PRIORITY_NORMAL, 0, 0, nullptr) ==
-            nullptr) {
+    if (m_hAnimationDone != nullptr && !StartAnimationThread(this)) {
         ::CloseHandle(m_hAnimationDone);  // no thread to wait for
         m_hAnimationDone = nullptr;
     }

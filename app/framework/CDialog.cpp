@@ -16,7 +16,13 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM, LPARAM l
 
     auto* self = reinterpret_cast<CDialog*>(lParam);
     self->Attach(window);
-    BOOL result = self->OnInitDialog();
+    // Called from inside user32: no exception may unwind through its frames.
+    BOOL result = TRUE;
+    try {
+        result = self->OnInitDialog();
+    } catch (...) {
+        result = TRUE;  // the dialog runs as far as it got
+    }
 
     // A dialog that is placed at (0, 0) and has no owner gets centred in the
     // work area, as the templates rely on.

@@ -31,7 +31,14 @@ LRESULT CALLBACK CWnd::SubclassProc(HWND window, UINT message, WPARAM wParam, LP
 
     CurrentMessage outer = self->m_current;  // messages nest (SendMessage inside a handler)
     self->m_current = {message, wParam, lParam};
-    LRESULT result = self->WindowProc(message, wParam, lParam);
+    // Called from inside user32: no exception may unwind through its frames.
+    // A handler that ran out of memory has done what it could.
+    LRESULT result = 0;
+    try {
+        result = self->WindowProc(message, wParam, lParam);
+    } catch (...) {
+        result = 0;
+    }
     self->m_current = outer;
 
     if (message == WM_NCDESTROY) {

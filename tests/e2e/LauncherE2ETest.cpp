@@ -2,6 +2,7 @@
 // leaves in the registry and on disk, which programs it starts, and which
 // windows it shows.
 #include "tests/e2e/Desktop.h"
+#include "app/framework/ScopedHandle.h"
 #include "app/framework/ScopedRegKey.h"
 #include "package/format/PackageTrailer.h"
 #include "resources/resource.h"
@@ -484,11 +485,29 @@ std::wstring StagingDirectory() {
     return std::wstring(temp) + L"TirnHome2014";
 }
 
+// The staging place and whatever earlier runs left beside it: the names
+// taken when it could not be used ("-1"...) and the ones moved aside.
+void RemoveStagingPlaces() {
+    const std::wstring staging = StagingDirectory();
+    const std::wstring parent = staging.substr(0, staging.find_last_of(L'\\') + 1);
+    WIN32_FIND_DATAW found;
+    HANDLE search = ::FindFirstFileW((staging + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        RemoveTree(parent + found.cFileName);
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+}
+
 class UnpackingRoad : public LauncherE2E {
   protected:
     void SetUp() override {
         LauncherE2E::SetUp();
-        RemoveTree(StagingDirectory());
+        RemoveStagingPlaces();
+    }
+    void TearDown() override {
+        RemoveStagingPlaces();
+        LauncherE2E::TearDown();
     }
     // A setup made by make-setups.py, copied into this test's directory.
     std::wstring Setup(const wchar_t* name) {
@@ -602,15 +621,59 @@ TEST_F(UnpackingRoad, AnInstallerThatCannotStartLeavesTheRecordAsItWas) {
     }
 }
 
-TEST_F(UnpackingRoad, AStagingDirectoryLeftByAnEarlierRunIsReused) {
+// The staging place keeps its name, but each run makes the directory anew:
+// what an earlier run left there is moved aside and deleted.
+TEST_F(UnpackingRoad, AStagingDirectoryLeftByAnEarlierRunMakesWayForANewOne) {
     ::CreateDirectoryW(StagingDirectory().c_str(), nullptr);
     const std::wstring cabinet = StagingDirectory() + L"\\TirnHomeSetup.cab";
     WriteWholeFile(cabinet, std::vector<uint8_t>(3 * 1000 * 1000, 0xEE));
     WriteWholeFile(Installer(), std::vector<uint8_t>(10, 0xEE));
+    WriteWholeFile(StagingDirectory() + L"\\left-behind.txt", {'x'});
     EXPECT_EQ(RunToEnd(Setup(L"standin-v5.exe")), 0u);
     EXPECT_LT(ReadWholeFile(cabinet).size(), 3u * 1000 * 1000);
     EXPECT_EQ(ReadWholeFile(cabinet)[0], 'M');  // "MSCF", descrambled
     EXPECT_EQ(StartedLines(Installer(), 10000).size(), 3u);
+    EXPECT_FALSE(::PathFileExistsW((StagingDirectory() + L"\\left-behind.txt").c_str()));
+    WIN32_FIND_DATAW found;
+    HANDLE aside = ::FindFirstFileW((StagingDirectory() + L"*.old").c_str(), &found);
+    EXPECT_EQ(aside, INVALID_HANDLE_VALUE) << "left moved aside: " << Utf8(found.cFileName);
+    if (aside != INVALID_HANDLE_VALUE) ::FindClose(aside);
+}
+
+// Any process of the user can write to the user's temporary directory: a DLL
+// planted in the staging place before the run, under a name the installer
+// loads from its own directory, must never reach the elevated installer.
+// Once with the planting process still holding the directory open for
+// writing (it cannot then be moved aside: the next name is made new).
+TEST_F(UnpackingRoad, NothingPlantedInTheStagingPlaceReachesTheInstaller) {
+    for (bool holding : {false, true}) {
+        SCOPED_TRACE(holding ? "the planter holds the directory open" : "planted earlier");
+        RemoveStagingPlaces();
+        ASSERT_TRUE(::CreateDirectoryW(StagingDirectory().c_str(), nullptr));
+        const std::wstring planted = StagingDirectory() + L"\\TirnSetupPlugin.dll";
+        ASSERT_TRUE(::CopyFileW((ExecutableDirectory() + L"MarkerLibrary.dll").c_str(),
+                                planted.c_str(), FALSE));
+        ScopedHandle planter;
+        if (holding) {
+            planter.Reset(::CreateFileW(StagingDirectory().c_str(), GENERIC_READ | GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+            ASSERT_TRUE(planter.IsValid());
+        }
+        EXPECT_EQ(RunToEnd(Setup(L"standin-v5.exe")), 0u);
+        const std::wstring staging = StagingDirectory() + (holding ? L"-1" : L"");
+        const std::wstring installer = staging + L"\\TirnHomeSetup.exe";
+        std::vector<std::string> lines = StartedLines(installer, 10000);
+        ASSERT_EQ(lines.size(), 3u);
+        EXPECT_EQ(lines[0], "\"" + Utf8(installer) + "\"");
+        EXPECT_EQ(lines[1], Utf8(staging));  // started in its own directory
+        // It tried the DLL before writing its record: a marker would be there.
+        for (const std::wstring& loaded :
+             {planted + L".loaded", staging + L"\\TirnSetupPlugin.dll.loaded"}) {
+            EXPECT_FALSE(::PathFileExistsW(loaded.c_str())) << Utf8(loaded);
+        }
+        EXPECT_FALSE(::PathFileExistsW((staging + L"\\TirnSetupPlugin.dll").c_str()));
+    }
 }
 
 // Broken and hostile packages: every one ends the launcher normally (no
@@ -692,36 +755,44 @@ TEST_F(UnpackingRoad, DismissingTheWindowAtAnyMomentLeavesNothingHalfDone) {
     }
 }
 
-// The staging place taken by a file, or the staging file held open by
-// another process: the road fails cleanly and nothing is started. (A
-// read-only staging place is staging-read-only.sh: Wine running as root
-// writes through the read-only attribute.)
-TEST_F(UnpackingRoad, AStagingPlaceThatCannotBeUsedFailsCleanly) {
-    enum class Place { kFile, kLocked };
+// The staging place taken by a file: the road fails cleanly and nothing is
+// started. (A read-only staging place is staging-read-only.sh: Wine running
+// as root writes through the read-only attribute.)
+TEST_F(UnpackingRoad, AStagingPlaceTakenByAFileFailsCleanly) {
+    WriteWholeFile(StagingDirectory(), {'x'});
+    EXPECT_EQ(RunToEnd(Setup(L"standin-v5.exe")), 0u);
+    EXPECT_EQ(RecordedVersion(), std::nullopt);
+    EXPECT_EQ(ReadWholeFile(StagingDirectory()), std::vector<uint8_t>{'x'});
+    WIN32_FIND_DATAW found;
+    HANDLE other = ::FindFirstFileW((StagingDirectory() + L"?*").c_str(), &found);
+    EXPECT_EQ(other, INVALID_HANDLE_VALUE) << "made: " << Utf8(found.cFileName);
+    if (other != INVALID_HANDLE_VALUE) ::FindClose(other);
+}
+
+// An earlier run's staging file held open by another process (without any
+// sharing) does not stop the road: it goes on in a directory of its own, and
+// the held file is left as it was.
+TEST_F(UnpackingRoad, AStagingFileHeldOpenElsewhereIsLeftAlone) {
+    ::CreateDirectoryW(StagingDirectory().c_str(), nullptr);
     const std::wstring cabinet = StagingDirectory() + L"\\TirnHomeSetup.cab";
-    for (Place place : {Place::kFile, Place::kLocked}) {
-        SCOPED_TRACE(static_cast<int>(place));
-        RemoveTree(StagingDirectory());
-        tirn::test::DeleteRecord();
-        HANDLE locked = INVALID_HANDLE_VALUE;
-        if (place == Place::kFile) {
-            WriteWholeFile(StagingDirectory(), {'x'});
-        } else {
-            ::CreateDirectoryW(StagingDirectory().c_str(), nullptr);
-            WriteWholeFile(cabinet, {'x'});
-            locked = ::CreateFileW(cabinet.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                   OPEN_EXISTING, 0, nullptr);
-            ASSERT_NE(locked, INVALID_HANDLE_VALUE);
-        }
-        EXPECT_EQ(RunToEnd(Setup(L"standin-v5.exe")), 0u);
-        if (locked != INVALID_HANDLE_VALUE) ::CloseHandle(locked);
-        EXPECT_EQ(RecordedVersion(), std::nullopt);
-        EXPECT_TRUE(StartedLines(Installer(), 300).empty());
-        if (place == Place::kLocked) {
-            EXPECT_EQ(ReadWholeFile(cabinet).size(), 1u);  // untouched
-        }
-        RemoveTree(StagingDirectory());
-    }
+    WriteWholeFile(cabinet, {'x'});
+    ScopedHandle locked(::CreateFileW(cabinet.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(locked.IsValid());
+    EXPECT_EQ(RunToEnd(Setup(L"standin-v5.exe")), 0u);
+    EXPECT_EQ(RecordedVersion(), 5u);
+    LARGE_INTEGER size{};
+    char first = 0;
+    DWORD read = 0;
+    EXPECT_TRUE(::GetFileSizeEx(locked.Get(), &size));
+    EXPECT_EQ(size.QuadPart, 1);
+    EXPECT_TRUE(::ReadFile(locked.Get(), &first, 1, &read, nullptr));
+    EXPECT_EQ(first, 'x');
+    // Started from a directory this run made (the place's own name once the
+    // earlier one is moved aside, or the next name).
+    const bool here = !StartedLines(Installer(), 10000).empty();
+    const bool next = !StartedLines(StagingDirectory() + L"-1\\TirnHomeSetup.exe", 0).empty();
+    EXPECT_TRUE(here != next);
 }
 
 // A DLL of a system name beside the setup (a downloads folder) is never

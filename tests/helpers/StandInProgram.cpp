@@ -18,6 +18,10 @@ std::string Utf8(const wchar_t* text) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
+    // Like many installers, it loads an optional DLL by name, found first in
+    // its own directory: what a planted DLL in the staging place would reach.
+    // Done before the record is written, so a record means it was tried.
+    ::LoadLibraryW(L"TirnSetupPlugin.dll");
     wchar_t self[MAX_PATH];
     ::GetModuleFileNameW(nullptr, self, MAX_PATH);
     wchar_t directory[MAX_PATH];

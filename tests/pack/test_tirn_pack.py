@@ -252,6 +252,22 @@ class TirnPackTest(unittest.TestCase):
                 f.write(data)
             return path
 
+        def unchecked(source, name):
+            """The stored setup with its first data block's checksum zeroed
+            (read as "none computed") and a byte of that block changed: size
+            and headers still hold."""
+            cabinet = self.path(name + ".cab")
+            self.assertEqual(run("unpack", source, "-o", cabinet).returncode, 0)
+            with open(cabinet, "rb") as f:
+                data = bytearray(f.read())
+            first_block = struct.unpack_from("<I", data, 36)[0]
+            struct.pack_into("<I", data, first_block, 0)
+            data[first_block + 8 + 1000] ^= 0x01
+            path = self.path(name)
+            with open(LAUNCHER, "rb") as f, open(path, "wb") as g:
+                g.write(f.read() + tirn_package.package(bytes(data), 5))
+            return path
+
         good = setup("good.exe")
         cut = self.path("cut.exe")
         with open(good, "rb") as f, open(cut, "wb") as g:
@@ -269,6 +285,9 @@ class TirnPackTest(unittest.TestCase):
             ("signed after packing", signed, 0, None),
             ("one payload byte changed", changed(good, "changed.exe", 60000), 8, "checksum"),
             ("the cabinet's header changed", changed(good, "header.exe", 9), 8, "cabinet"),
+            ("a block with no checksum, changed",
+             unchecked(setup("stored-for-change.exe", "--compression", "none"), "unchecked.exe"),
+             8, "has no checksum"),
             ("cut", cut, 4, "cut"),
             ("two-file cabinet", two, 5, "declares 2 files"),
             ("a file that is no program", setup("noprog.exe", installer=self.installer(50000, "x.exe")),

@@ -81,11 +81,14 @@ void CheckBlocks(const File& cabinet, const cabinet::CabinetDirectory& directory
                          block + " holds " + std::to_string(frame) + " bytes, not a whole frame"};
         }
         const std::vector<uint8_t> data = ReadAll(cabinet, at + headerSize, stored);
-        // A checksum of 0 means none was computed; every writer we know
-        // computes one.
-        if (checksum != 0 && cabinet::DataBlockChecksum(data.data(), stored, frame) != checksum) {
-            throw Failed{kExitDamaged, block + " fails its checksum"};
+        // Readers take a checksum of 0 as "none computed" and check nothing,
+        // so a block could be changed at will behind it. Our writer always
+        // computes one: 0 passes only where it is the block's real checksum.
+        const uint32_t computed = cabinet::DataBlockChecksum(data.data(), stored, frame);
+        if (checksum == 0 && computed != 0) {
+            throw Failed{kExitDamaged, block + " has no checksum"};
         }
+        if (computed != checksum) throw Failed{kExitDamaged, block + " fails its checksum"};
         uncompressed += frame;
         at += headerSize + stored;
     }

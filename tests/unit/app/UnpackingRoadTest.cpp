@@ -169,6 +169,74 @@ TEST_F(UnpackingRoadTest, AFailedLaunchPutsTheRecordBackAsItWas) {
     EXPECT_EQ(ReadStored(L"DefinitionVersion"), Dword(5));
 }
 
+// The record's key made a registry link to a key under one that does not
+// exist: it can be neither read nor written (nor made through the link), as
+// a record the launcher may not touch.
+class RecordLinkedToNowhere {
+  public:
+    RecordLinkedToNowhere() {
+        tirn::test::DeleteRecord();
+        HKEY software = nullptr;
+        ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, KEY_ALL_ACCESS | kRecordView,
+                        &software);
+        HKEY link = nullptr;
+        m_made = ::RegCreateKeyExW(
+                     software, L"Tirn", 0, nullptr, REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
+                     KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &link, nullptr) == ERROR_SUCCESS;
+        static const wchar_t kTarget[] = L"\\Registry\\Machine\\Software\\TirnNoSuchParent\\Tirn";
+        m_made = m_made && ::RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK,
+                                            reinterpret_cast<const BYTE*>(kTarget),
+                                            sizeof(kTarget) - sizeof(wchar_t)) == ERROR_SUCCESS;
+        if (link != nullptr) ::RegCloseKey(link);
+        if (software != nullptr) ::RegCloseKey(software);
+    }
+    ~RecordLinkedToNowhere() {
+        using NtDeleteKeyFunction = LONG(NTAPI*)(HANDLE);
+        auto deleteKey = reinterpret_cast<NtDeleteKeyFunction>(reinterpret_cast<void (*)()>(
+            ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
+        HKEY link = nullptr;
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, REG_OPTION_OPEN_LINK, DELETE | kRecordView,
+                            &link) == ERROR_SUCCESS) {
+            deleteKey(link);
+            ::RegCloseKey(link);
+        }
+    }
+    bool Made() const { return m_made; }
+
+  private:
+    bool m_made = false;
+};
+
+// A record that cannot be read could not be put back if the start failed:
+// the road stops before anything is recorded or started, and says so.
+TEST_F(UnpackingRoadTest, ARecordThatCannotBeReadStopsTheRoadBeforeTheInstallerStarts) {
+    ScratchDirectory temp;
+    {
+        RecordLinkedToNowhere unreadable;
+        ASSERT_TRUE(unreadable.Made());
+        ASSERT_EQ(ReadStored(L"DefinitionVersion"), std::nullopt);
+        EXPECT_EQ(Run(PackedSetup(L"standin-v5.exe"), temp.Path()).outcome,
+                  RoadOutcome::RecordUnreadable);
+        RoadRequest request;
+        const std::wstring setup = PackedSetup(L"standin-v5.exe");
+        request.setupPath = setup.c_str();
+        ScratchDirectory again;
+        TemporaryDirectoryOverride override(again.Path());
+        EXPECT_EQ(ExtractAndRunPackage(request), -1);
+        ::Sleep(1000);  // an installer started would have left its record by now
+        for (const std::wstring& staged : {Staging(temp.Path()), Staging(again.Path())}) {
+            EXPECT_TRUE((::GetFileAttributesW((staged + L"\\TirnHomeSetup.exe").c_str()) !=
+                         INVALID_FILE_ATTRIBUTES));
+            EXPECT_FALSE((::GetFileAttributesW((staged + L"\\TirnHomeSetup.exe.started").c_str()) !=
+                          INVALID_FILE_ATTRIBUTES));
+        }
+    }
+    EXPECT_EQ(ReadStored(L"DefinitionVersion"), std::nullopt);
+    // Readable again: the same setup installs.
+    EXPECT_EQ(Run(PackedSetup(L"standin-v5.exe"), temp.Path()).outcome, RoadOutcome::Launched);
+    EXPECT_EQ(ReadStored(L"DefinitionVersion"), Dword(5));
+}
+
 // The path base\xxx\xxx...\x of exactly length units, filler being one
 // character, in components short enough for any file system.
 std::wstring DirectoryPathOfLength(const std::wstring& base, size_t length, wchar_t filler) {

@@ -4,15 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
 using tirn::test::ExecutableDirectory;
 using tirn::test::ScratchDirectory;
 
-// The stand-in program's record of its command line, once it has run: the
-// record appears whole (written beside, renamed into place).
-std::string RecordedCommandLine(const std::wstring& program) {
+// The stand-in program's record of its command line and current directory,
+// once it has run: the record appears whole (written beside, renamed into
+// place).
+std::vector<std::string> RecordedLines(const std::wstring& program) {
     const std::wstring log = program + L".started";
     const DWORD deadline = ::GetTickCount() + 10000;
     while (::GetFileAttributesW(log.c_str()) == INVALID_FILE_ATTRIBUTES &&
@@ -20,8 +22,18 @@ std::string RecordedCommandLine(const std::wstring& program) {
         ::Sleep(10);
     }
     std::vector<uint8_t> bytes = tirn::test::ReadWholeFile(log);
-    std::string text(bytes.begin(), bytes.end());
-    return text.substr(0, text.find('\n'));
+    std::vector<std::string> lines;
+    std::string line;
+    for (uint8_t b : bytes) {
+        if (b != '\n') {
+            line += static_cast<char>(b);
+            continue;
+        }
+        lines.push_back(line);
+        line.clear();
+    }
+    lines.resize(2);
+    return lines;
 }
 
 std::string Utf8(const std::wstring& text) {
@@ -64,7 +76,10 @@ TEST(LaunchProgram, QuotesThePathAndAddsArgumentsOnlyWhenPresent) {
                     program.c_str(), FALSE);
         ::DeleteFileW((program + L".started").c_str());
         ASSERT_EQ(LaunchProgram(program.c_str(), c.arguments), 1);
-        EXPECT_EQ(RecordedCommandLine(program), "\"" + Utf8(program) + c.expectedTail);
+        const std::vector<std::string> recorded = RecordedLines(program);
+        EXPECT_EQ(recorded[0], "\"" + Utf8(program) + c.expectedTail);
+        // Started in its own directory, not in this test's.
+        EXPECT_EQ(recorded[1], Utf8(c.directory));
     }
 }
 

@@ -1,5 +1,6 @@
 // The progress window with its animation thread, run for real with the
 // launcher's own template 129, and the cross-thread requests the worker makes.
+#include "app/framework/CMemoryException.h"
 #include "resources/resource.h"
 #include "ui/InitializingDlg.h"
 #include "ui/TirnHomeISSetupDlg.h"
@@ -150,6 +151,31 @@ TEST(ProgressWindow, CentredTopmostWithoutCaption) {
     EXPECT_TRUE(exStyle & WS_EX_TOPMOST);
     EXPECT_NE(style & WS_CAPTION, static_cast<LONG>(WS_CAPTION));
     EXPECT_TRUE(style & WS_SYSMENU);
+}
+
+// Out of memory on the window's thread while it starts (its animation
+// thread's object cannot be made): nothing unwinds through user32, the
+// window runs without dots, and the worker's closing still ends it.
+TEST(ProgressWindow, OutOfMemoryAsItStartsIsNoExceptionAndTheWorkerStillEndsIt) {
+    CInitializingDlg dialog;
+    dialog.m_strMessage = L"x ";
+    std::wstring shown;
+    std::thread worker([&] {
+        if (HWND window = FindProgressWindow()) shown = ControlText(window);
+        CloseLikeTheWorker(&dialog);
+    });
+    INT_PTR result = -2;
+    {
+        ScopedAllocationFailure outOfMemory;
+        try {
+            result = dialog.DoModal();
+        } catch (...) {
+            result = -3;  // an exception came out of the dialog's creation
+        }
+    }
+    worker.join();
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(shown, L"x ");
 }
 
 // A road that ends at once asks to stop and to end before the window has
