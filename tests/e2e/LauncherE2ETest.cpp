@@ -544,7 +544,9 @@ TEST_F(UnpackingRoad, StartsTheExtractedInstallerAfterRecordingTheVersion) {
     for (const Case& c : {Case{"fresh installation", false, "", L"standin-v5.exe"},
                           Case{"upgrade", true, " /Upgrade", L"standin-v5.exe"},
                           Case{"stored cabinet", false, "", L"standin-stored-v5.exe"},
-                          Case{"MSZIP cabinet", false, "", L"standin-mszip-v5.exe"}}) {
+                          Case{"MSZIP cabinet", false, "", L"standin-mszip-v5.exe"},
+                          Case{"LZX, fastest effort", false, "", L"standin-effort1-v5.exe"},
+                          Case{"LZX, best effort", false, "", L"standin-effort3-v5.exe"}}) {
         SCOPED_TRACE(c.name);
         tirn::test::DeleteRecord();
         ::DeleteFileW((Installer() + L".started").c_str());

@@ -43,6 +43,8 @@ installer = copy_as(stand_in, "TirnHomeSetup.exe")
 pack(installer, 5, "standin-v5.exe")
 pack(installer, 5, "standin-stored-v5.exe", "--compression", "none")
 pack(installer, 5, "standin-mszip-v5.exe", "--compression", "mszip")
+for effort in ("1", "3"):  # the default, 2, is standin-v5.exe
+    pack(installer, 5, "standin-effort%s-v5.exe" % effort, "--effort", effort)
 pack(copy_as(demo_installer, "TirnHomeSetup.exe"), 1, "demo-v1.exe")
 pack(copy_as(demo_installer, "TirnHomeSetup.exe"), 2, "demo-v2.exe")
 

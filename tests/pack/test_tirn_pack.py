@@ -130,21 +130,35 @@ class TirnPackTest(unittest.TestCase):
 
     def test_every_compression_is_read_by_every_reader(self):
         installer = self.installer(200000)
-        names = {"lzx": "LZX:21", "lzx:15": "LZX:15", "mszip": "MSZIP", "none": "none"}
-        for compression in names:
-            with self.subTest(compression=compression):
+        # Real x86 code for the parsers to work on, then noise and zeros.
+        with open(PROBE, "rb") as f, open(LAUNCHER, "rb") as g:
+            code = self.path("code.exe")
+            with open(code, "wb") as out:
+                out.write(f.read() + g.read() + os.urandom(50000) + bytes(50000))
+        cases = [
+            (["--compression", "lzx"], "LZX:21", installer),
+            (["--compression", "lzx:15"], "LZX:15", installer),
+            (["--compression", "mszip"], "MSZIP", installer),
+            (["--compression", "none"], "none", installer),
+        ] + [(["--effort", effort], "LZX:21", code) for effort in ("1", "2", "3")] + [
+            (["--compression", "lzx:16", "--effort", "3"], "LZX:16", code)]
+        for args, name, source in cases:
+            with self.subTest(args=args):
                 setup, cab = self.path("setup.exe"), self.path("out.cab")
                 result = run("build", "--launcher", LAUNCHER, "--definition-version", "2",
-                             "--installer", installer, "--compression", compression, "-o", setup)
+                             "--installer", source, *args, "-o", setup)
                 self.assertEqual(result.returncode, 0, result.stderr)
                 report = json.loads(run("inspect", "--json", setup).stdout)
-                self.assertEqual(report["files"][0]["compression"], names[compression])
+                self.assertEqual(report["files"][0]["compression"], name)
                 self.assertEqual(run("unpack", setup, "-o", cab).returncode, 0)
-                self.assertEqual(os.path.getsize(cab) < 150000, compression != "none")
-                self.assert_readers_extract(cab, installer)
-        result = run("build", "--launcher", LAUNCHER, "--definition-version", "2", "--installer",
-                     installer, "--compression", "zip", "-o", self.path("x.exe"))
-        self.assertEqual(result.returncode, 2, result.stderr)
+                if source == installer:
+                    self.assertEqual(os.path.getsize(cab) < 150000, name != "none")
+                self.assert_readers_extract(cab, source)
+        for args in (["--compression", "zip"], ["--effort", "4"], ["--effort", "0"]):
+            with self.subTest(refused=args):
+                result = run("build", "--launcher", LAUNCHER, "--definition-version", "2",
+                             "--installer", installer, *args, "-o", self.path("x.exe"))
+                self.assertEqual(result.returncode, 2, result.stderr)
 
     def test_same_inputs_same_bytes_with_source_date_epoch(self):
         installer = self.installer(300000)

@@ -74,7 +74,7 @@ void MakeSingleFileCabinet(const std::string& installer, const std::string& cabi
             encoder = cabinet::MakeMszipEncoder(EncoderThreads());
             break;
         case CabinetCompression::Lzx:
-            encoder = cabinet::MakeLzxEncoder(compression.windowBits);
+            encoder = cabinet::MakeLzxEncoder(compression.windowBits, compression.effort);
             break;
     }
     AtomicOutput output(cabinetPath, 0600);

@@ -25,6 +25,7 @@ struct CabinetEntry {
 struct CabinetCompression {
     enum Kind { None, Mszip, Lzx } kind = Lzx;
     unsigned windowBits = 21;  // for LZX
+    cabinet::LzxEffort effort = cabinet::LzxEffort::Normal;
 };
 
 // Parses "mszip", "none", "lzx" (window 2^21) or "lzx:15" to "lzx:21";

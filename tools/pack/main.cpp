@@ -19,7 +19,7 @@ constexpr const char* kVersion = "tirn-pack 1.1.0";
 constexpr const char* kFooter = R"(Examples:
   tirn-pack build --launcher TirnHomeISSetup.exe --definition-version N
                   (--installer FILE | --cab FILE.cab)
-                  [--compression lzx[:15..21]|mszip|none] -o SETUP.exe
+                  [--compression lzx[:15..21]|mszip|none] [--effort 1..3] -o SETUP.exe
       Packs the installer (made into a one-file cabinet under its base name)
       or a ready one-file cabinet after the launcher's sections. The launcher
       is either build: PE32 i386 or PE32+ AMD64. A launcher that already
@@ -156,6 +156,12 @@ int Run(int argc, char** argv) {
     installer->excludes(cabinet);
     buildCommand->add_option("--compression", compression,
                              "lzx (the default, window 2^21), lzx:15 to lzx:21, mszip or none");
+    int effort = static_cast<int>(tirn::cabinet::LzxEffort::Normal);
+    buildCommand
+        ->add_option("--effort", effort,
+                     "LZX effort, numbered like xz's presets: 1 fastest (greedy parse), "
+                     "2 near-optimal parse (the default), 3 smallest")
+        ->check(CLI::Range(1, 3));
     buildCommand->add_option("-o", build.output, "the setup to write")->required();
 
     std::string setup, output;
@@ -200,6 +206,7 @@ int Run(int argc, char** argv) {
                                 compression + "' (see tirn-pack --help)");
         }
         build.compression = *chosen;
+        build.compression.effort = static_cast<tirn::cabinet::LzxEffort>(effort);
         build.progress = progress;
         BuildSetup(build);
         return kExitOk;

@@ -34,8 +34,15 @@ std::unique_ptr<FolderEncoder> MakeStoredEncoder();
 // compressed on up to threads threads, each with the frame before it as its
 // dictionary, as the decoders keep that history.
 std::unique_ptr<FolderEncoder> MakeMszipEncoder(unsigned threads);
+// How hard the LZX encoder looks for a smaller parse, numbered like xz's
+// presets: 1 is the greedy parse over hash chains (fastest), 2 the
+// near-optimal parse (the default), 3 the same with deeper searches and
+// one more pass.
+enum class LzxEffort { Fastest = 1, Normal = 2, Best = 3 };
+inline constexpr LzxEffort kLzxEfforts[] = {LzxEffort::Fastest, LzxEffort::Normal, LzxEffort::Best};
 // LZX with a window of 2^windowBits bytes (15 to 21): one bit stream for the
 // whole folder, so one thread.
-std::unique_ptr<FolderEncoder> MakeLzxEncoder(unsigned windowBits);
+std::unique_ptr<FolderEncoder> MakeLzxEncoder(unsigned windowBits,
+                                              LzxEffort effort = LzxEffort::Normal);
 
 }  // namespace tirn::cabinet
