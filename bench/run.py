@@ -282,8 +282,9 @@ def lzx_rows(row):
     setups, seconds = {}, {}
     for label, path in contents:
         sizes = {}
+        name = os.path.splitext(os.path.basename(path))[0]
         for effort in ("1", "2", "3"):
-            setup = os.path.join(WORK, "lzx-%s.exe" % effort)
+            setup = os.path.join(WORK, "%s-lzx-%s.exe" % (name, effort))
             taken = timed(lambda: pack(path, 5, setup, "lzx", "--effort", effort))
             cab = cabinet_of(setup)
             sizes[effort] = os.path.getsize(cab)
@@ -293,7 +294,7 @@ def lzx_rows(row):
                 setups[effort] = setup
             else:
                 os.remove(setup)
-        mszip_setup = pack(path, 5, os.path.join(WORK, "mszip.exe"), "mszip")
+        mszip_setup = pack(path, 5, os.path.join(WORK, "%s-mszip.exe" % name), "mszip")
         mszip_cab = cabinet_of(mszip_setup)
         mszip = os.path.getsize(mszip_cab)
         os.remove(mszip_cab)
