@@ -113,30 +113,20 @@ void BinaryTreeFinder::Walk(uint32_t position, uint32_t limit, uint32_t compare,
     const uint8_t* here = m_history.At(position);
     uint32_t best = 1;
 
-    // Length 2 needs a near copy to pay: the latest one of the 2-byte prefix.
-    uint32_t& head2 = m_head2[uint32_t{here[0]} | uint32_t{here[1]} << 8];
-    if (kCollect && head2 != kNone && head2 < position &&
-        m_history.UsableOffset(position, position - head2)) {
-        const uint32_t length = m_history.MatchLength(head2, position, std::min(limit, 2u));
-        if (length == 2) {
-            out->push_back({2, position - head2});
-            best = 2;
+    // Lengths 2 and 3 need a near copy to pay: the latest one of the prefix
+    // (of its hash, for 3 bytes), taken when it has exactly that length.
+    const auto nearest = [&](uint32_t& head, uint32_t length) {
+        if (kCollect && head != kNone && head < position &&
+            m_history.UsableOffset(position, position - head) &&
+            m_history.MatchLength(head, position, std::min(limit, length)) == length) {
+            out->push_back({length, position - head});
+            best = length;
         }
-    }
-    head2 = position;
+        head = position;
+    };
+    nearest(m_head2[uint32_t{here[0]} | uint32_t{here[1]} << 8], 2);
     if (available < 3) return;
-
-    // Length 3: the latest copy of the 3-byte prefix.
-    uint32_t& head3 = m_head3[Hash3(here)];
-    if (kCollect && head3 != kNone && head3 < position &&
-        m_history.UsableOffset(position, position - head3)) {
-        const uint32_t length = m_history.MatchLength(head3, position, std::min(limit, 3u));
-        if (length == 3) {
-            out->push_back({3, position - head3});
-            best = 3;
-        }
-    }
-    head3 = position;
+    nearest(m_head3[Hash3(here)], 3);
     if (available < 4) return;
 
     // Longer ones: the tree of the 4-byte prefix's hash.
