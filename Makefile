@@ -67,8 +67,8 @@ fuzz: all
 	tests/fuzz/run-fuzzers.sh $${FUZZ_SECONDS:-600} build/bin/TirnHomeISSetup.exe
 
 reliability: all
-	@status=0; cross=$(CROSS); export TIRN_WINE_ARCH=win32; \
-	scripts/pe32-suite-can-run >/dev/null || { cross=$(CROSS64); TIRN_WINE_ARCH=win64; }; \
+	@status=0; set -- $$(scripts/windows-arch); export TIRN_WINE_ARCH=$$1; \
+	cross=$(CROSS); [ $$1 = win64 ] && cross=$(CROSS64); \
 	(cd $$cross && ctest -R make_e2e_setups >/dev/null) && \
 	python3 tests/reliability/repeat-outcomes.py $${RUNS:-100} || status=$$?; scripts/wine-stop; exit $$status
 

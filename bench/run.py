@@ -17,19 +17,11 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
-def chosen_arch():
-    """The PE32 launcher where this host runs 32-bit programs (and
-    TIRN_X64_ONLY is not 1), the x64 one elsewhere; TIRN_WINE_ARCH chooses."""
-    if os.environ.get("TIRN_WINE_ARCH"):
-        return os.environ["TIRN_WINE_ARCH"], "chosen by TIRN_WINE_ARCH"
-    check = subprocess.run([os.path.join(ROOT, "scripts", "pe32-suite-can-run")],
-                           capture_output=True, text=True)
-    if check.returncode == 0:
-        return "win32", "this host runs 32-bit programs"
-    return "win64", check.stdout.strip()
-
-
-ARCH, ARCH_REASON = chosen_arch()
+# The PE32 launcher where this host runs 32-bit programs, the x64 one
+# elsewhere (scripts/windows-arch says which, and why).
+ARCH, ARCH_REASON = subprocess.run([os.path.join(ROOT, "scripts", "windows-arch")],
+                                   capture_output=True, text=True,
+                                   check=True).stdout.strip().split(" ", 1)
 os.environ["TIRN_WINE_ARCH"] = ARCH
 X64 = ARCH == "win64"
 BIN = os.path.join(ROOT, "build", "bin")
