@@ -25,7 +25,8 @@ class FolderEncoder {
     virtual uint16_t CompressionField() const = 0;
     // Encodes the next frames of the folder: input holds whole frames, the
     // folder's last one (only when last is true) possibly shorter. Appends
-    // one block per frame to out.
+    // one data block per frame to out, in order: an encoder may hold frames
+    // back until a later call, but none past the last.
     virtual void Encode(std::span<const uint8_t> input, bool last, std::vector<DataBlock>& out) = 0;
 };
 

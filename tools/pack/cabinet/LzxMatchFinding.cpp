@@ -23,8 +23,9 @@ uint32_t Hash4(const uint8_t* p) {
 }  // namespace
 
 uint32_t History::Append(std::span<const uint8_t> frame) {
-    // Keep one window of history before the new frame, and no more.
-    if (m_buffer.size() >= 2 * static_cast<size_t>(m_window)) {
+    // Keep one window of history before the new frame, and no more; what
+    // falls out is dropped a quarter window at a time.
+    if (m_buffer.size() >= static_cast<size_t>(m_window) + m_window / 4) {
         const size_t drop = m_buffer.size() - m_window;
         m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<ptrdiff_t>(drop));
         m_start += static_cast<uint32_t>(drop);

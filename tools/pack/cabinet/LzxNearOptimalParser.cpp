@@ -23,6 +23,7 @@ constexpr uint32_t kUnusedLengthPrice = 12;
 struct Prices {
     std::vector<uint32_t> main;
     std::vector<uint32_t> length;
+    std::vector<uint32_t> aligned;  // empty when footers go verbatim
 
     // Before any code: literals about a byte, matches a little more.
     static Prices Initial(int mainSymbols) {
@@ -32,23 +33,29 @@ struct Prices {
         prices.length.assign(kLengthSymbols, 7);
         return prices;
     }
-    static Prices FromLengths(const std::vector<uint8_t>& main,
-                              const std::vector<uint8_t>& length) {
+    static Prices FromCodes(const BlockCodes& codes) {
         Prices prices;
-        for (uint8_t bits : main) prices.main.push_back(bits != 0 ? bits : kUnusedMainPrice);
-        for (uint8_t bits : length) prices.length.push_back(bits != 0 ? bits : kUnusedLengthPrice);
+        for (uint8_t bits : codes.main) prices.main.push_back(bits != 0 ? bits : kUnusedMainPrice);
+        for (uint8_t bits : codes.length)
+            prices.length.push_back(bits != 0 ? bits : kUnusedLengthPrice);
+        prices.aligned.assign(codes.aligned.begin(), codes.aligned.end());
         return prices;
     }
     // The prices of the codes a block of these items would be written with.
     static Prices FromItems(const std::vector<Item>& items, int mainSymbols) {
-        std::vector<uint32_t> mainFrequencies(static_cast<size_t>(mainSymbols), 0);
-        std::vector<uint32_t> lengthFrequencies(kLengthSymbols, 0);
-        for (const Item& item : items) {
-            ++mainFrequencies[item.mainSymbol];
-            if (item.HasLengthSymbol()) ++lengthFrequencies[item.lengthSymbol];
-        }
-        return FromLengths(CodeLengths(mainFrequencies, kMaxCodeLength),
-                           CodeLengths(lengthFrequencies, kMaxCodeLength));
+        SymbolCounts counts(mainSymbols);
+        for (const Item& item : items) counts.Add(item);
+        BlockCodes codes;
+        BlockCost(counts, {}, codes);
+        return FromCodes(codes);
+    }
+
+    // A new offset's footer: low 3 bits by the aligned tree in an
+    // aligned-offset block.
+    uint32_t Footer(int slot, uint32_t formatted) const {
+        const uint32_t bits = kSlots.extra[slot];
+        if (bits < 3 || aligned.empty()) return bits;
+        return bits - 3 + aligned[formatted & 7];
     }
 
     // A match's main and length symbols (its footer is apart).
@@ -75,8 +82,11 @@ class NearOptimalParser : public Parser {
     std::vector<Item> Parse(uint32_t frameStart, uint32_t frameEnd, RepeatOffsets& repeats,
                             const BlockCodes& previous) override {
         FindMatches(frameStart, frameEnd);
-        Prices prices = previous.main.empty() ? Prices::Initial(m_mainSymbols)
-                                              : Prices::FromLengths(previous.main, previous.length);
+        Prices prices =
+            previous.main.empty() ? Prices::Initial(m_mainSymbols) : Prices::FromCodes(previous);
+        m_frameStart = frameStart;
+        m_frameEnd = frameEnd;
+        m_startRepeats = repeats;
         std::vector<Item> items;
         RepeatOffsets end;
         // The folder's first frame has no codes to start from: one pass more.
@@ -88,6 +98,13 @@ class NearOptimalParser : public Parser {
         }
         repeats = end;
         return items;
+    }
+
+    bool ParseAgain(const BlockCodes& codes, RepeatOffsets& repeats,
+                    std::vector<Item>& items) override {
+        repeats = m_startRepeats;
+        items = CheapestPath(m_frameStart, m_frameEnd, repeats, Prices::FromCodes(codes));
+        return true;
     }
 
   private:
@@ -166,7 +183,7 @@ class NearOptimalParser : public Parser {
                     continue;
                 }
                 const int slot = SlotOf(match.offset + 2);
-                const uint32_t withFooter = base + kSlots.extra[slot];
+                const uint32_t withFooter = base + prices.Footer(slot, match.offset + 2);
                 for (uint32_t n = std::max(covered + 1, kMinMatch); n <= match.length; ++n) {
                     relax(i + n, withFooter + prices.Match(slot, n), n, match.offset);
                 }
@@ -220,6 +237,8 @@ class NearOptimalParser : public Parser {
     const int m_mainSymbols;
     const NearOptimalSettings m_settings;
     BinaryTreeFinder m_finder;
+    uint32_t m_frameStart = 0, m_frameEnd = 0;
+    RepeatOffsets m_startRepeats;  // at the frame's start
     std::vector<MatchCandidate> m_matches;
     std::vector<uint32_t> m_first;  // a position's first match in m_matches
     // The cheapest way to each position of the frame: its cost, its last

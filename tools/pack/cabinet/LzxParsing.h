@@ -22,6 +22,10 @@ class Parser {
     // (empty before the first).
     virtual std::vector<Item> Parse(uint32_t frameStart, uint32_t frameEnd, RepeatOffsets& repeats,
                                     const BlockCodes& previous) = 0;
+    // Parses the last frame again, priced by codes, when this parser prices
+    // by codes at all: the items and the offsets after them replace what
+    // Parse gave. Returns whether it did.
+    virtual bool ParseAgain(const BlockCodes&, RepeatOffsets&, std::vector<Item>&) { return false; }
 };
 
 std::unique_ptr<Parser> MakeGreedyParser(const History& history);
