@@ -1,6 +1,6 @@
 #include "app/InstallationRecord.h"
 
-#include "app/framework/ScopedRegKey.h"
+#include "framework/ScopedRegKey.h"
 
 namespace {
 constexpr wchar_t kRecordKey[] = L"Software\\Tirn";

@@ -7,7 +7,7 @@
 
 #include "app/Layer.h"
 
-#include "app/framework/WindowsApi.h"
+#include "framework/WindowsApi.h"
 
 #include <cstdint>
 #include <vector>

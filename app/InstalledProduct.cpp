@@ -1,6 +1,6 @@
 #include "app/InstalledProduct.h"
 
-#include "app/framework/PathJoin.h"
+#include "framework/PathJoin.h"
 
 #include <shlwapi.h>
 

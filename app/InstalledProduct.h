@@ -4,7 +4,7 @@
 
 #include "app/Layer.h"
 
-#include "app/framework/CString.h"
+#include "framework/CString.h"
 
 // Joins an installation directory and a file name with one backslash (none
 // added when the directory already ends with one). Each part must be 1 to

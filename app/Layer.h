@@ -3,7 +3,7 @@
 // such an include stops the build.
 #pragma once
 
-#if defined(TIRN_LAYER_FRAMEWORK) || defined(TIRN_LAYER_FORMAT) || defined(TIRN_LAYER_UI) || \
-    defined(TIRN_LAYER_PACKAGE)
+#if defined(TIRN_LAYER_FRAMEWORK) || defined(TIRN_LAYER_FORMAT) || defined(TIRN_LAYER_CABINET) || \
+    defined(TIRN_LAYER_UI) || defined(TIRN_LAYER_PACKAGE) || defined(TIRN_LAYER_PACKER)
 #error "app/ is the top floor: nothing below it may include it"
 #endif

@@ -46,18 +46,7 @@ BOOL CTirnHomeISSetupApp::InitInstance() {
     CWinAppEx::InitInstance();
     // Kept for the framework's settings key; nothing is ever stored under it.
     SetRegistryKey(L"Local AppWizard-Generated Applications");
-
-    // Two launchers started at the same moment could both miss each other's
-    // marker window (the search and the marker's creation are not atomic):
-    // a named mutex in this session settles it first. The handle stays open
-    // for the life of the process. The marker window stays as it is, since
-    // launchers of other builds look for it.
-    ::CreateMutexW(nullptr, FALSE, kInstanceMutexName);
-    if (::GetLastError() == ERROR_ALREADY_EXISTS) return FALSE;
-
-    HWND runningLauncher = nullptr;
-    ::EnumWindows(&FindSetupWindowProc, reinterpret_cast<LPARAM>(&runningLauncher));
-    if (runningLauncher != nullptr) return FALSE;
+    if (AnotherLauncherRuns()) return FALSE;
 
     // The marker lives, hidden, until the process ends: never destroyed.
     auto* marker = new CTirnHomeISSetupDlg();
@@ -65,27 +54,46 @@ BOOL CTirnHomeISSetupApp::InitInstance() {
 
     m_strSetupArgs = L"";
     if (ReadInstallDir(m_szInstallDir, MAX_PATH) != 0 && ::PathIsDirectoryW(m_szInstallDir)) {
-        if (IsConflictingProductInstalled(m_szInstallDir)) {
-            CString message;
-            message.LoadString(m_nLanguage == 1 ? IDS_CONFLICT_ENGLISH : IDS_CONFLICT_VIETNAMESE);
-            ::MessageBoxW(nullptr, message, L"Tirn Home", MB_OK);
-            return FALSE;
-        }
-        uint32_t installedVersion = 0;
-        if (!ReadDefinitionVersion(&installedVersion)) installedVersion = 0;
-        if (installedVersion >= ReadPackageVersion()) {
-            CString program = BuildInstallPath(m_szInstallDir, L"TirnHome.exe");
-            ::ShellExecuteW(nullptr, L"open", program, nullptr, m_szInstallDir, SW_SHOWNORMAL);
-            return FALSE;
-        }
+        if (SettledByTheInstalledProduct()) return FALSE;
         m_strSetupArgs = kUpgradeArgument;
     }
+    Unpack();
+    marker->EndDialog(0);
+    return FALSE;
+}
 
+bool CTirnHomeISSetupApp::AnotherLauncherRuns() {
+    // Two launchers started at the same moment could both miss each other's
+    // marker window (the search and the marker's creation are not atomic):
+    // a named mutex in this session settles it first. The handle stays open
+    // for the life of the process. The marker window stays as it is, since
+    // launchers of other builds look for it.
+    ::CreateMutexW(nullptr, FALSE, kInstanceMutexName);
+    if (::GetLastError() == ERROR_ALREADY_EXISTS) return true;
+    HWND runningLauncher = nullptr;
+    ::EnumWindows(&FindSetupWindowProc, reinterpret_cast<LPARAM>(&runningLauncher));
+    return runningLauncher != nullptr;
+}
+
+bool CTirnHomeISSetupApp::SettledByTheInstalledProduct() {
+    if (IsConflictingProductInstalled(m_szInstallDir)) {
+        CString message;
+        message.LoadString(m_nLanguage == 1 ? IDS_CONFLICT_ENGLISH : IDS_CONFLICT_VIETNAMESE);
+        ::MessageBoxW(nullptr, message, L"Tirn Home", MB_OK);
+        return true;
+    }
+    uint32_t installedVersion = 0;
+    if (!ReadDefinitionVersion(&installedVersion)) installedVersion = 0;
+    if (installedVersion < ReadPackageVersion()) return false;
+    CString program = BuildInstallPath(m_szInstallDir, L"TirnHome.exe");
+    ::ShellExecuteW(nullptr, L"open", program, nullptr, m_szInstallDir, SW_SHOWNORMAL);
+    return true;
+}
+
+void CTirnHomeISSetupApp::Unpack() {
     CInitializingDlg progress(nullptr);
     m_pMainWnd = &progress;
     progress.m_strMessage = m_strSetupArgs == kUpgradeArgument ? kUpgradeText : kSetupText;
     StartUnpackingRoad(progress, m_strSetupArgs);  // without a worker the window ends at once
     progress.DoModal();
-    marker->EndDialog(0);
-    return FALSE;
 }

@@ -3,7 +3,7 @@
 
 #include "app/Layer.h"
 
-#include "app/framework/Afx.h"
+#include "framework/Afx.h"
 
 class CTirnHomeISSetupApp : public CWinAppEx {
   public:
@@ -21,6 +21,17 @@ class CTirnHomeISSetupApp : public CWinAppEx {
     CString m_strSetupArgs;  // "" or "/Upgrade"; written before the worker starts
 
     DECLARE_MESSAGE_MAP()
+
+  private:
+    // The steps of InitInstance. A launcher already runs in this session.
+    bool AnotherLauncherRuns();
+    // With the product installed in m_szInstallDir: refuses a conflicting
+    // product, or starts the installed one when its version is not older.
+    // False when an upgrade is to be unpacked instead.
+    bool SettledByTheInstalledProduct();
+    // Shows the progress window while the worker unpacks and starts the
+    // installer.
+    void Unpack();
 };
 
 // EnumWindows callback: stores the first top-level "#32770" window captioned

@@ -1,13 +1,13 @@
 #include "app/UnpackingRoad.h"
 
 #include "app/InstallationRecord.h"
-#include "app/framework/ScopedHandle.h"
+#include "framework/ScopedHandle.h"
 #include "package/CabinetExtraction.h"
 #include "package/PayloadStaging.h"
 #include "package/ProgramLaunch.h"
 #include "package/SelfImageView.h"
 #include "package/ViewGuard.h"
-#include "package/format/PackageTrailer.h"
+#include "format/PackageTrailer.h"
 #include "ui/InitializingDlg.h"
 
 #include <shlwapi.h>

@@ -12,7 +12,7 @@
 
 #include "app/Layer.h"
 
-#include "app/framework/Afx.h"
+#include "framework/Afx.h"
 
 class CInitializingDlg;
 

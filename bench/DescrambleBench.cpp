@@ -1,7 +1,7 @@
 // Benchmark: DescrambleBlock against memcpy over the same 74 MB buffer, in
 // 40960-byte blocks as the launcher stages them, in the launcher's own build
 // (32-bit, under Wine). Prints "descramble MB/s memcpy MB/s" (best of runs).
-#include "package/format/PayloadScrambling.h"
+#include "format/PayloadScrambling.h"
 
 #include <windows.h>
 

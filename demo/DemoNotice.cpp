@@ -2,7 +2,7 @@
 // argument, that shows the other arguments as paragraphs and closes itself
 // after 3 s.
 //   DemoNotice.exe CAPTION PARAGRAPH...
-#include "DemoWindow.h"
+#include "demo/DemoWindow.h"
 
 #include <shellapi.h>
 

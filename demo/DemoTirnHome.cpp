@@ -1,6 +1,6 @@
 // The demo product: says which definition version it was installed with
 // (TirnHome.version beside it, written by the demo installer).
-#include "DemoWindow.h"
+#include "demo/DemoWindow.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "DemoWindow.h"
+#include "demo/DemoWindow.h"
 
 namespace {
 LRESULT CALLBACK DemoWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -1,6 +1,7 @@
 #include "package/CabinetApi.h"
+#include "framework/EntryPoint.h"
 
-#include "app/framework/PathJoin.h"
+#include "framework/PathJoin.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -9,20 +10,8 @@
 #include <new>
 
 namespace {
-constexpr size_t kSlack = 10;
-
-bool IsNoFile(INT_PTR handle) {
-    return handle == 0 || handle == -1;
-}
 HANDLE AsHandle(INT_PTR handle) {
     return reinterpret_cast<HANDLE>(handle);
-}
-
-// GetProcAddress answers with a generic function pointer; the cast through
-// void (*)() says that the real type is known to us.
-template <typename Function>
-Function EntryPoint(HMODULE module, const char* name) {
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
 }
 
 void LookUpEntryPoints(CabinetApi& api) {
@@ -71,9 +60,9 @@ wchar_t* Utf8ToWide(const char* text) {
     if (text == nullptr) return nullptr;
     int n = ::MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
     if (n <= 0) return nullptr;
-    auto* out = new (std::nothrow) wchar_t[static_cast<size_t>(n) + kSlack];
+    auto* out = new (std::nothrow) wchar_t[static_cast<size_t>(n)];
     if (out == nullptr) return nullptr;
-    if (::MultiByteToWideChar(CP_UTF8, 0, text, -1, out, n + 1) != n) {
+    if (::MultiByteToWideChar(CP_UTF8, 0, text, -1, out, n) != n) {
         delete[] out;
         return nullptr;
     }
@@ -84,9 +73,9 @@ char* WideToUtf8(const wchar_t* text) {
     if (text == nullptr) return nullptr;
     int n = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
     if (n <= 0) return nullptr;
-    auto* out = new (std::nothrow) char[static_cast<size_t>(n) + kSlack];
+    auto* out = new (std::nothrow) char[static_cast<size_t>(n)];
     if (out == nullptr) return nullptr;
-    if (::WideCharToMultiByte(CP_UTF8, 0, text, -1, out, n + 1, nullptr, nullptr) != n) {
+    if (::WideCharToMultiByte(CP_UTF8, 0, text, -1, out, n, nullptr, nullptr) != n) {
         delete[] out;
         return nullptr;
     }
@@ -95,7 +84,8 @@ char* WideToUtf8(const wchar_t* text) {
 
 CString JoinUtf8Path(const char* directory, const char* name) {
     if (directory == nullptr || name == nullptr) return CString();
-    const size_t capacity = std::strlen(directory) + std::strlen(name) + 5 + kSlack;
+    // directory, a backslash, name and the terminator
+    const size_t capacity = std::strlen(directory) + 1 + std::strlen(name) + 1;
     std::unique_ptr<char[]> joined(new (std::nothrow) char[capacity]);
     if (joined == nullptr || !JoinPath(directory, name, joined.get(), capacity)) return CString();
     std::unique_ptr<wchar_t[]> wide(Utf8ToWide(joined.get()));

@@ -6,7 +6,7 @@
 
 #include "package/Layer.h"
 
-#include "app/framework/CString.h"
+#include "framework/CString.h"
 
 #include <fdi.h>
 
@@ -49,8 +49,7 @@ class ScopedCabinetApi {
     CabinetApi m_api;
 };
 
-// New strings from the general allocator (delete[]), ten elements of slack;
-// null on failure.
+// New strings from the general allocator (delete[]); null on failure.
 wchar_t* Utf8ToWide(const char* text);
 char* WideToUtf8(const wchar_t* text);
 // directory + one backslash (unless it ends with one) + name, as UTF-16;
@@ -64,6 +63,11 @@ struct CreateFileArguments {
 };
 // How FdiOpen maps the run-time library's open flags and permission mode.
 CreateFileArguments MapOpenFlags(int openFlags, int permissionMode);
+
+// What every callback takes for "no file".
+inline bool IsNoFile(INT_PTR handle) {
+    return handle == 0 || handle == -1;
+}
 
 FNALLOC(FdiAlloc);
 FNFREE(FdiFree);

@@ -1,22 +1,20 @@
 #include "package/CabinetExtraction.h"
 
-#include "app/framework/PathJoin.h"
+#include "framework/PathJoin.h"
 
 #include "package/PayloadStaging.h"
-#include "app/framework/ScopedHandle.h"
+#include "framework/ScopedHandle.h"
 
 #include <shlwapi.h>
 
 #include <cstring>
 #include <cwchar>
 #include <memory>
-#include <new>
 #include <string_view>
+#include <vector>
 
 namespace {
-constexpr size_t kSlack = 10;
-
-// Releases what ExtractCabinetFiles acquired, on every path.
+// Releases the FDI context on every path.
 struct FdiContext {
     CabinetApi& api;
     HFDI handle;
@@ -25,20 +23,19 @@ struct FdiContext {
     }
 };
 
-INT_PTR CopyFileNotification(CabinetCopyContext& context, const char* storedName) {
+// The user value of one FDICopy.
+struct CopyContext {
+    const char* destinationUtf8;
+    size_t declared;  // files the cabinet declares: no more are recorded
+    std::vector<CString>& extracted;
+};
+
+INT_PTR CopyFileNotification(CopyContext& context, const char* storedName) {
     // Whatever the cabinet says, nothing is written outside the destination.
     if (!IsSafeStoredName(storedName)) return -1;
-    CString path = JoinUtf8Path(context.destinationDirUtf8, storedName);
+    CString path = JoinUtf8Path(context.destinationUtf8, storedName);
     if (path.IsEmpty()) return -1;
-
-    if (context.recorded < context.capacity) {
-        const size_t length = static_cast<size_t>(path.GetLength());
-        auto* copy = new (std::nothrow) wchar_t[length + kSlack];
-        if (copy != nullptr) {
-            std::wmemcpy(copy, path.GetString(), length + 1);
-            context.items[context.recorded++] = copy;
-        }
-    }
+    if (context.extracted.size() < context.declared) context.extracted.push_back(path);
     ScopedHandle file(::CreateFileW(path, GENERIC_READ | GENERIC_WRITE | WRITE_DAC, FILE_SHARE_READ,
                                     nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     // Whatever DACL a file left here before had, the program about to be
@@ -50,11 +47,60 @@ INT_PTR CopyFileNotification(CabinetCopyContext& context, const char* storedName
 INT_PTR CloseFileNotification(const FDINOTIFICATION& notification) {
     FILETIME written;
     const bool converted = ::DosDateTimeToFileTime(notification.date, notification.time, &written);
-    if (converted && notification.hf != 0 && notification.hf != -1) {
+    if (converted && !IsNoFile(notification.hf)) {
         ::SetFileTime(reinterpret_cast<HANDLE>(notification.hf), nullptr, nullptr, &written);
     }
     FdiClose(notification.hf);
     return 1;
+}
+
+FNFDINOTIFY(FdiNotify) {
+    if (pfdin == nullptr || pfdin->pv == nullptr) return 0;
+    auto& context = *static_cast<CopyContext*>(pfdin->pv);
+    // Called from inside the cabinet library, whose frames no C++ exception
+    // may cross: out of memory while a path is built aborts the copy instead.
+    try {
+        switch (fdint) {
+            case fdintCABINET_INFO: return 0;
+            case fdintPARTIAL_FILE: return -1;  // continued from another cabinet
+            case fdintCOPY_FILE: return CopyFileNotification(context, pfdin->psz1);
+            case fdintCLOSE_FILE_INFO: return CloseFileNotification(*pfdin);
+            case fdintNEXT_CABINET: return -1;  // continues into another cabinet
+            default: return 0;
+        }
+    } catch (...) {
+        return -1;
+    }
+}
+
+// The cabinet library takes the cabinet's directory (ending in a backslash)
+// and name apart and joins them again within CB_MAX_CAB_PATH bytes. A path
+// that does not fit fails here whole: cut, its directory part would name
+// another place.
+bool SplitCabinetPath(std::string_view path, char (&directory)[CB_MAX_CAB_PATH],
+                      std::string_view& name) {
+    const size_t separator = path.find_last_of('\\');
+    if (path.size() >= CB_MAX_CAB_PATH || separator == std::string_view::npos ||
+        separator + 1 == path.size()) {
+        return false;
+    }
+    name = path.substr(separator + 1);
+    return JoinPath<char>(path.substr(0, separator), "", directory, sizeof(directory));
+}
+
+ExtractResult CopyCabinetFiles(CabinetApi& api, HFDI context, const wchar_t* cabinetPath,
+                               const wchar_t* destinationDirectory, size_t declared,
+                               std::vector<CString>& extracted) {
+    std::unique_ptr<char[]> cabinetUtf8(WideToUtf8(cabinetPath));
+    std::unique_ptr<char[]> destinationUtf8(WideToUtf8(destinationDirectory));
+    if (cabinetUtf8 == nullptr || destinationUtf8 == nullptr) return ExtractResult::OutOfMemory;
+    char directory[CB_MAX_CAB_PATH];
+    std::string_view name;
+    if (!SplitCabinetPath(cabinetUtf8.get(), directory, name)) return ExtractResult::FdiFailed;
+    CopyContext copy{destinationUtf8.get(), declared, extracted};
+    const BOOL copied = api.pfnFDICopy(context, const_cast<char*>(name.data()), directory, 0,
+                                       &FdiNotify, nullptr, &copy);
+    return copied ? ExtractResult::Ok : ExtractResult::FdiFailed;
 }
 }  // namespace
 
@@ -72,113 +118,48 @@ bool IsSafeStoredName(const char* name) {
     }
 }
 
-FNFDINOTIFY(FdiNotify) {
-    if (pfdin == nullptr || pfdin->pv == nullptr) return 0;
-    auto& context = *static_cast<CabinetCopyContext*>(pfdin->pv);
-    if (context.destinationDirUtf8 == nullptr) return -1;
-    // Called from inside the cabinet library, whose frames no C++ exception
-    // may cross: out of memory while a path is built aborts the copy instead.
-    try {
-        switch (fdint) {
-            case fdintCABINET_INFO: return 0;
-            case fdintPARTIAL_FILE: return -1;  // continued from another cabinet
-            case fdintCOPY_FILE: return CopyFileNotification(context, pfdin->psz1);
-            case fdintCLOSE_FILE_INFO: return CloseFileNotification(*pfdin);
-            case fdintNEXT_CABINET: return -1;  // continues into another cabinet
-            default: return 0;
-        }
-    } catch (...) {
-        return -1;
+ExtractResult ExtractCabinetFiles(CabinetApi& api, const wchar_t* cabinetPath,
+                                  const wchar_t* destinationDirectory,
+                                  std::vector<CString>& extracted) {
+    extracted.clear();
+    if (!api.bReady) return ExtractResult::NotReady;
+    if (cabinetPath == nullptr || destinationDirectory == nullptr) {
+        return ExtractResult::BadArgument;
     }
-}
-
-int CopyCabinetFiles(CabinetApi& api, HFDI context, const wchar_t* cabinetPath,
-                     const wchar_t* destinationDirectory, ExtractedFileList& list) {
-    std::unique_ptr<char[]> cabinetUtf8(WideToUtf8(cabinetPath));
-    if (cabinetUtf8 == nullptr) return EXTRACT_OUT_OF_MEMORY;
-    std::unique_ptr<char[]> destinationUtf8(WideToUtf8(destinationDirectory));
-    if (destinationUtf8 == nullptr) return EXTRACT_OUT_OF_MEMORY;
-    CabinetCopyContext copy{&api, destinationUtf8.get(), list.items, list.count, 0};
-
-    // The cabinet library takes the directory (ending in a backslash) and the
-    // name apart and joins them again within CB_MAX_CAB_PATH bytes. A path
-    // that does not fit fails here whole: cut, its directory part would name
-    // another place.
-    const std::string_view path(cabinetUtf8.get());
-    const size_t separator = path.find_last_of('\\');
-    if (path.size() >= CB_MAX_CAB_PATH || separator == std::string_view::npos) {
-        return EXTRACT_FDI_FAILED;
-    }
-    char directory[CB_MAX_CAB_PATH];
-    if (!JoinPath<char>(path.substr(0, separator), "", directory, sizeof(directory))) {
-        return EXTRACT_FDI_FAILED;
-    }
-    if (separator + 1 == path.size()) return EXTRACT_FDI_FAILED;  // no name
-    const BOOL copied = api.pfnFDICopy(context, cabinetUtf8.get() + separator + 1, directory, 0,
-                                       &FdiNotify, nullptr, &copy);
-    return copied ? EXTRACT_OK : EXTRACT_FDI_FAILED;
-}
-
-void ReleaseExtractedFileList(ExtractedFileList& list) {
-    if (list.items == nullptr || list.count == 0) return;
-    for (uint32_t i = 0; i < list.count; ++i) {
-        delete[] list.items[i];
-        list.items[i] = nullptr;
-    }
-    delete[] list.items;
-    list.items = nullptr;
-    list.count = 0;
-}
-
-CabinetExtractResult ExtractCabinetFiles(CabinetApi& api, const wchar_t* cabinetPath,
-                                         const wchar_t* destinationDirectory,
-                                         ExtractedFileList& list) {
-    list = ExtractedFileList{};
-    if (!api.bReady) return EXTRACT_NOT_READY;
-    if (cabinetPath == nullptr || destinationDirectory == nullptr) return EXTRACT_BAD_ARGUMENT;
-    if (!::PathFileExistsW(cabinetPath)) return EXTRACT_NO_CABINET_FILE;
-    if (!::PathIsDirectoryW(destinationDirectory)) return EXTRACT_NO_DESTINATION;
+    if (!::PathFileExistsW(cabinetPath)) return ExtractResult::NoCabinetFile;
+    if (!::PathIsDirectoryW(destinationDirectory)) return ExtractResult::NoDestination;
 
     ERF error{};
     FdiContext context{api, api.pfnFDICreate(&FdiAlloc, &FdiFree, &FdiOpen, &FdiRead, &FdiWrite,
                                              &FdiClose, &FdiSeek, cpuUNKNOWN, &error)};
-    if (context.handle == nullptr) return EXTRACT_FDI_FAILED;
+    if (context.handle == nullptr) return ExtractResult::FdiFailed;
 
     HANDLE cabinet = ::CreateFileW(cabinetPath, GENERIC_READ, FILE_SHARE_READ, nullptr,
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (cabinet == INVALID_HANDLE_VALUE) return EXTRACT_BAD_CABINET;
+    if (cabinet == INVALID_HANDLE_VALUE) return ExtractResult::BadCabinet;
     FDICABINETINFO info{};
     info.cbCabinet = sizeof(info);
     BOOL isCabinet = api.pfnFDIIsCabinet(context.handle, reinterpret_cast<INT_PTR>(cabinet), &info);
     FdiClose(reinterpret_cast<INT_PTR>(cabinet));
-    if (!isCabinet || info.cFiles == 0) return EXTRACT_BAD_CABINET;
+    if (!isCabinet || info.cFiles == 0) return ExtractResult::BadCabinet;
 
-    const uint32_t declared = info.cFiles;
-    auto* items = new (std::nothrow) wchar_t*[declared + kSlack];
-    if (items == nullptr) return EXTRACT_OUT_OF_MEMORY;
-    for (uint32_t i = 0; i < declared + kSlack; ++i) items[i] = nullptr;
-    list.items = items;
-    list.count = declared;
-
-    int result = CopyCabinetFiles(api, context.handle, cabinetPath, destinationDirectory, list);
-    if (result != EXTRACT_OK) ReleaseExtractedFileList(list);
-    return static_cast<CabinetExtractResult>(result);
+    const ExtractResult result = CopyCabinetFiles(api, context.handle, cabinetPath,
+                                                  destinationDirectory, info.cFiles, extracted);
+    if (result != ExtractResult::Ok) extracted.clear();
+    return result;
 }
 
 bool ExtractCabinet(const wchar_t* cabinetPath, const wchar_t* destinationDirectory,
                     wchar_t* outFirstFile) {
     ScopedCabinetApi api;  // unbound on every way out, exceptions included
-    ExtractedFileList list;
-    if (ExtractCabinetFiles(api.Get(), cabinetPath, destinationDirectory, list) != EXTRACT_OK) {
+    std::vector<CString> extracted;
+    if (ExtractCabinetFiles(api.Get(), cabinetPath, destinationDirectory, extracted) !=
+        ExtractResult::Ok) {
         return false;
     }
-    struct Release {
-        ExtractedFileList& list;
-        ~Release() { ReleaseExtractedFileList(list); }
-    } release{list};
-    if (list.count != 1 || list.items[0] == nullptr) return false;
-    const size_t length = std::wcslen(list.items[0]);
+    if (extracted.size() != 1) return false;
+    const auto length = static_cast<size_t>(extracted[0].GetLength());
     if (length >= MAX_PATH) return false;
-    std::wmemcpy(outFirstFile, list.items[0], length + 1);
+    std::wmemcpy(outFirstFile, extracted[0].GetString(), length + 1);
     return true;
 }

@@ -3,6 +3,7 @@
 // floor defines its TIRN_LAYER_ name, so a wrong include stops the build.
 #pragma once
 
-#if defined(TIRN_LAYER_FRAMEWORK) || defined(TIRN_LAYER_FORMAT) || defined(TIRN_LAYER_UI)
+#if defined(TIRN_LAYER_FRAMEWORK) || defined(TIRN_LAYER_FORMAT) || defined(TIRN_LAYER_CABINET) || \
+    defined(TIRN_LAYER_UI) || defined(TIRN_LAYER_PACKER)
 #error "package/ stands beside ui/ and above this floor: include only what lies below it"
 #endif

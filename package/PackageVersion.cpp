@@ -2,7 +2,7 @@
 
 #include "package/SelfImageView.h"
 #include "package/ViewGuard.h"
-#include "package/format/PackageTrailer.h"
+#include "format/PackageTrailer.h"
 
 uint32_t ReadPackageVersion() {
     // Two small windows, the headers and the trailer: the cost is the same

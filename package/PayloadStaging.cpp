@@ -1,9 +1,10 @@
 #include "package/PayloadStaging.h"
+#include "framework/EntryPoint.h"
 
-#include "app/framework/PathJoin.h"
-#include "app/framework/ScopedHandle.h"
+#include "framework/PathJoin.h"
+#include "framework/ScopedHandle.h"
 #include "package/ViewGuard.h"
-#include "package/format/PayloadScrambling.h"
+#include "format/PayloadScrambling.h"
 
 #include <aclapi.h>
 #include <sddl.h>
@@ -75,8 +76,8 @@ bool NativePath(const wchar_t* path, wchar_t* out, size_t capacity) {
 // process can have opened before, and nobody but Administrators and SYSTEM
 // could write into since. False when anything already stands at path.
 bool CreateFreshDirectory(const wchar_t* path, ScopedHandle& hold) {
-    auto create = reinterpret_cast<NtCreateFileFunction>(reinterpret_cast<void (*)()>(
-        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtCreateFile")));
+    auto create =
+        EntryPoint<NtCreateFileFunction>(::GetModuleHandleW(L"ntdll.dll"), "NtCreateFile");
     wchar_t native[MAX_PATH + 8];
     LocalMemory descriptor;
     if (create == nullptr || !NativePath(path, native, MAX_PATH + 8) ||

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "package/Layer.h"
-#include "app/framework/WindowsApi.h"
+#include "framework/WindowsApi.h"
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
 #include "package/ProgramLaunch.h"
 
-#include "app/framework/WindowsApi.h"
+#include "framework/WindowsApi.h"
 
 #include <cwchar>
 

@@ -9,8 +9,8 @@
 
 #include "package/Layer.h"
 
-#include "app/framework/WindowsApi.h"
-#include "package/format/ByteReader.h"
+#include "framework/WindowsApi.h"
+#include "format/ByteReader.h"
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
 #include "package/ViewGuard.h"
 
-#include "app/framework/WindowsApi.h"
+#include "framework/WindowsApi.h"
 
 #include <csetjmp>
 

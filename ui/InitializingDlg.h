@@ -13,7 +13,7 @@
 
 #include "ui/Layer.h"
 
-#include "app/framework/Afx.h"
+#include "framework/Afx.h"
 
 #include <atomic>
 

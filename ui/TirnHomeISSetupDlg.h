@@ -5,7 +5,7 @@
 
 #include "ui/Layer.h"
 
-#include "app/framework/Afx.h"
+#include "framework/Afx.h"
 
 class CTirnHomeISSetupDlg : public CDialog {
   public:

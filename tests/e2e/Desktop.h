@@ -3,7 +3,7 @@
 // styles, rectangle and the texts of their controls.
 #pragma once
 
-#include "app/framework/WindowsApi.h"
+#include "framework/WindowsApi.h"
 
 #include <functional>
 #include <string>

@@ -2,9 +2,9 @@
 // leaves in the registry and on disk, which programs it starts, and which
 // windows it shows.
 #include "tests/e2e/Desktop.h"
-#include "app/framework/ScopedHandle.h"
-#include "app/framework/ScopedRegKey.h"
-#include "package/format/PackageTrailer.h"
+#include "framework/ScopedHandle.h"
+#include "framework/ScopedRegKey.h"
+#include "format/PackageTrailer.h"
 #include "resources/resource.h"
 #include "tests/unit/TestSupport.h"
 

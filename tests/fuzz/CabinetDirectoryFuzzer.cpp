@@ -1,6 +1,6 @@
 // Fuzz target: the cabinet directory reader over any bytes. It may refuse,
 // never crash or read outside what it was given.
-#include "CabinetReader.h"
+#include "cabinet/CabinetReader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {

@@ -1,7 +1,7 @@
 // Fuzz target: the vector descrambling against the byte-at-a-time reference,
 // and scrambling followed by descrambling giving the input back, for any
 // block contents and length up to a full block.
-#include "PayloadScrambling.h"
+#include "format/PayloadScrambling.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,8 +1,8 @@
 // Fuzz target: `tirn-pack inspect` over any file: the headers, the trailer,
 // the descrambled payload and our reading of the cabinet inside. It
 // may report a failure, never crash or read outside what it was given.
-#include "Files.h"
-#include "Packing.h"
+#include "tools/pack/Files.h"
+#include "tools/pack/Packing.h"
 
 #include <unistd.h>
 

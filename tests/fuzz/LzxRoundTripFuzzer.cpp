@@ -1,7 +1,7 @@
 // Fuzz target: any bytes through the LZX encoder (the first byte picks the
 // window, 2^15 to 2^21, and the effort) into a cabinet, decoded by
 // libmspack: the decoded file must be the input, byte for byte.
-#include "CabinetTestSupport.h"
+#include "tests/unit/cabinet/CabinetTestSupport.h"
 
 #include <algorithm>
 #include <cstdlib>

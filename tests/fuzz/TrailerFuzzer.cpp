@@ -1,8 +1,8 @@
 // Fuzz target: the section-end scan, the launcher's kind and the trailer
 // checks over any bytes. Nothing may read outside the input, and what they
 // accept must hold.
-#include "LauncherImage.h"
-#include "PackageTrailer.h"
+#include "format/LauncherImage.h"
+#include "format/PackageTrailer.h"
 
 #include <cstdlib>
 

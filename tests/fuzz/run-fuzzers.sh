@@ -9,24 +9,25 @@ launcher=$2
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 out=$repo/build/fuzz
 mkdir -p "$out"
-format=$repo/package/format
+format=$repo/format
+cabinet=$repo/cabinet
 pack=$repo/tools/pack
 for target in TrailerFuzzer DescrambleFuzzer CabinetDirectoryFuzzer InspectFuzzer LzxRoundTripFuzzer; do
     binary=$out/$target
     extra=()
     if [ $target = CabinetDirectoryFuzzer ]; then
-        read -r -a extra <<<"-I$pack/cabinet $pack/cabinet/CabinetReader.cpp $pack/cabinet/CabinetFormat.cpp"
+        read -r -a extra <<<"$cabinet/CabinetReader.cpp $cabinet/CabinetFormat.cpp"
     fi
     if [ $target = LzxRoundTripFuzzer ]; then
         # Encoded by ours, decoded by libmspack.
-        read -r -a extra <<<"-I$pack/cabinet -I$repo/tests/unit/cabinet $repo/tests/unit/cabinet/CabinetTestSupport.cpp $(echo "$pack"/cabinet/*.cpp) -lz -lpthread $(pkg-config --libs libmspack)"
+        read -r -a extra <<<"$repo/tests/unit/cabinet/CabinetTestSupport.cpp $(echo "$cabinet"/*.cpp) -lz -lpthread $(pkg-config --libs libmspack)"
     fi
     if [ $target = InspectFuzzer ]; then
         # tirn-pack's inspection with its own cabinet reader (main() is not linked).
-        read -r -a extra <<<"-I$pack -I$pack/cabinet $pack/Packing.cpp $pack/Cabinet.cpp $pack/Files.cpp $(echo "$pack"/cabinet/*.cpp) -lz -lpthread"
+        read -r -a extra <<<"$pack/Packing.cpp $pack/Cabinet.cpp $pack/Files.cpp $(echo "$cabinet"/*.cpp) -lz -lpthread"
     fi
-    if [ ! -x "$binary" ] || [ -n "$(find "$repo/tests/fuzz/$target.cpp" "$format" "$pack" "$repo/tests/unit/cabinet" -newer "$binary" -print -quit)" ]; then
-        clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -I"$format" \
+    if [ ! -x "$binary" ] || [ -n "$(find "$repo/tests/fuzz/$target.cpp" "$format" "$cabinet" "$pack" "$repo/tests/unit/cabinet" -newer "$binary" -print -quit)" ]; then
+        clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -I"$repo" \
             "$repo/tests/fuzz/$target.cpp" "$format"/*.cpp "${extra[@]}" -o "$binary"
     fi
     corpus=$out/corpus-$target

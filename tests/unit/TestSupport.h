@@ -3,7 +3,7 @@
 // and starting a process to see its exit code.
 #pragma once
 
-#include "app/framework/WindowsApi.h"
+#include "framework/WindowsApi.h"
 
 #include <cstdint>
 #include <string>

@@ -1,7 +1,7 @@
-#include "Cabinet.h"
+#include "tools/pack/Cabinet.h"
 
-#include "Files.h"
-#include "Progress.h"
+#include "tools/pack/Files.h"
+#include "tools/pack/Progress.h"
 #include "cabinet/CabinetReader.h"
 #include "cabinet/CabinetWriter.h"
 

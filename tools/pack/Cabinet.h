@@ -2,7 +2,9 @@
 // reader.
 #pragma once
 
-#include "Files.h"
+#include "tools/pack/Layer.h"
+
+#include "tools/pack/Files.h"
 #include "cabinet/CabinetReader.h"
 #include "cabinet/FolderEncoder.h"
 

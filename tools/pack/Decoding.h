@@ -4,6 +4,8 @@
 // kind of file it is.
 #pragma once
 
+#include "tools/pack/Layer.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>

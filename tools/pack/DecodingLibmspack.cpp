@@ -1,6 +1,6 @@
 // The independent decoder on Linux: libmspack, through an mspack_system of
 // our own whose output file is a counter, not a file.
-#include "Decoding.h"
+#include "tools/pack/Decoding.h"
 
 #include <mspack.h>
 

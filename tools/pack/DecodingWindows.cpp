@@ -1,9 +1,9 @@
 // The independent decoder on Windows: the system's cabinet library (FDI).
 // Its file callbacks read the cabinet through wide-character calls and send
 // the decoded file to a counter; nothing is written to disk.
-#include "Decoding.h"
+#include "tools/pack/Decoding.h"
 
-#include "Files.h"
+#include "tools/pack/Files.h"
 
 #include <windows.h>
 

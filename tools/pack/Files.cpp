@@ -1,4 +1,4 @@
-#include "Files.h"
+#include "tools/pack/Files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

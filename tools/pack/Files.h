@@ -4,6 +4,8 @@
 // FilesWindows.cpp the Win32 wide-character calls, so any name works.
 #pragma once
 
+#include "tools/pack/Layer.h"
+
 #include <cstdint>
 #include <stdexcept>
 #include <string>

@@ -1,7 +1,7 @@
 // The file helpers over Win32's wide-character calls: paths arrive as UTF-8
 // and are widened at the boundary, so every name a release engineer's
 // machine holds works, Vietnamese ones included.
-#include "Files.h"
+#include "tools/pack/Files.h"
 
 #include <windows.h>
 

@@ -1,11 +1,11 @@
-#include "Packing.h"
+#include "tools/pack/Packing.h"
 
-#include "Files.h"
-#include "Progress.h"
-#include "SetupReading.h"
-#include "LauncherImage.h"
-#include "PackageTrailer.h"
-#include "PayloadScrambling.h"
+#include "tools/pack/Files.h"
+#include "tools/pack/Progress.h"
+#include "tools/pack/SetupReading.h"
+#include "format/LauncherImage.h"
+#include "format/PackageTrailer.h"
+#include "format/PayloadScrambling.h"
 
 #include <cstdio>
 #include <vector>
@@ -90,7 +90,7 @@ std::optional<uint64_t> SignatureDirectoryEntry(const File& file) {
     uint8_t magic[2];
     if (file.ReadAt(pe + 24, magic, 2) != 2) return std::nullopt;
     // Data directory 4, in the PE32 (0x10B) or PE32+ (0x20B) optional header.
-    const uint16_t kind = static_cast<uint16_t>(magic[0] | magic[1] << 8);
+    const uint16_t kind = tirn::format::LoadLittleEndian16(magic);
     const uint64_t entry = pe + 24 + (kind == 0x20B ? 144 : 128);
     uint8_t directory[8];
     if (file.ReadAt(entry, directory, 8) != 8) return std::nullopt;
@@ -108,23 +108,49 @@ void DescrambleInto(const PackageReport& report, const File& setup, File& out, b
         [](uint8_t* b, uint32_t n) { DescrambleBlock(b, n); }, meter);
 }
 
+namespace {
+
+// Where the launcher's section data ends, and its kind: what a setup keeps
+// of it. A launcher that already carries a package is re-packed: everything
+// after its section data is dropped, never stacked.
+ImageLayout CheckedLauncherLayout(const File& launcher, const std::string& path) {
+    const uint64_t size = launcher.Size();
+    const ImageLayout layout = ReadImageLayout(launcher, size);
+    if (!layout.kind) {
+        throw ToolError(kExitNoPackage,
+                        path + ": not a launcher (a PE32 i386 or PE32+ AMD64 executable)");
+    }
+    if (layout.sectionDataEnd == 0 || layout.sectionDataEnd > size) {
+        throw ToolError(kExitNoPackage, path + ": its sections end at " +
+                                            std::to_string(layout.sectionDataEnd) +
+                                            ", past the file's " + std::to_string(size) + " bytes");
+    }
+    return layout;
+}
+
+// A signature of the launcher cannot survive packing (it covers the whole
+// file, and its table lay after the section data, where the package goes
+// now): drop the directory entry that pointed at it, and say so. The setup
+// is to be signed after packing.
+void DropLauncherSignature(const File& launcher, uint64_t imageEnd, File& output,
+                           const BuildRequest& request) {
+    if (std::optional<uint64_t> entry = SignatureDirectoryEntry(launcher);
+        entry && *entry + 8 <= imageEnd) {
+        const uint8_t zero[8] = {};
+        output.WriteAt(*entry, zero, sizeof zero);
+        std::fprintf(stderr,
+                     "tirn-pack: %s is signed; its signature is dropped from %s: sign the setup "
+                     "after packing it\n",
+                     request.launcher.c_str(), request.output.c_str());
+    }
+}
+
+}  // namespace
+
 void BuildSetup(const BuildRequest& request) {
     File launcher = File::OpenForReading(request.launcher);
-    const uint64_t launcherSize = launcher.Size();
-    // A launcher that already carries a package is re-packed: everything after
-    // its section data is dropped, never stacked.
-    const ImageLayout layout = ReadImageLayout(launcher, launcherSize);
-    if (!layout.kind) {
-        throw ToolError(kExitNoPackage, request.launcher +
-                                            ": not a launcher (a PE32 i386 or PE32+ AMD64 "
-                                            "executable)");
-    }
+    const ImageLayout layout = CheckedLauncherLayout(launcher, request.launcher);
     const uint64_t imageEnd = layout.sectionDataEnd;
-    if (imageEnd == 0 || imageEnd > launcherSize) {
-        throw ToolError(kExitNoPackage, request.launcher + ": its sections end at " +
-                                            std::to_string(imageEnd) + ", past the file's " +
-                                            std::to_string(launcherSize) + " bytes");
-    }
 
     ScratchFile madeCabinet;
     std::string cabinetPath = request.cabinet;
@@ -136,29 +162,17 @@ void BuildSetup(const BuildRequest& request) {
     File cabinet = File::OpenForReading(cabinetPath);
     const std::string cabinetName = request.installer.empty() ? request.cabinet : request.installer;
     RequireOneFile(ListCabinet(cabinetPath), cabinetName);
-
     const uint64_t payloadSize = cabinet.Size();
-    if (imageEnd + kTrailerSize + payloadSize > kLargestSetup) {
+    const uint64_t setupSize = imageEnd + kTrailerSize + payloadSize;
+    if (setupSize > kLargestSetup) {
         throw ToolError(kExitTooLarge, request.output + ": the setup would be " +
-                                           std::to_string(imageEnd + kTrailerSize + payloadSize) +
+                                           std::to_string(setupSize) +
                                            " bytes; it must stay below 4 GiB");
     }
 
     AtomicOutput output(request.output, 0755);
     CopyPlain(launcher, imageEnd, output.Stream());
-    // A signature of the launcher cannot survive packing (it covers the whole
-    // file, and its table lay after the section data, where the package goes
-    // now): drop the directory entry that pointed at it, and say so. The
-    // setup is to be signed after packing.
-    if (std::optional<uint64_t> entry = SignatureDirectoryEntry(launcher);
-        entry && *entry + 8 <= imageEnd) {
-        const uint8_t zero[8] = {};
-        output.Stream().WriteAt(*entry, zero, sizeof zero);
-        std::fprintf(stderr,
-                     "tirn-pack: %s is signed; its signature is dropped from %s: sign the setup "
-                     "after packing it\n",
-                     request.launcher.c_str(), request.output.c_str());
-    }
+    DropLauncherSignature(launcher, imageEnd, output.Stream(), request);
     const auto trailer = tirn::format::EncodeTrailer(
         PackageTrailer{tirn::format::kTrailerMagic, request.definitionVersion,
                        static_cast<uint32_t>(payloadSize), 0});
@@ -168,8 +182,7 @@ void BuildSetup(const BuildRequest& request) {
     output.Commit();
     std::printf("tirn-pack: %s: launcher %s, definition version %u, %llu bytes\n",
                 request.output.c_str(), tirn::format::LauncherKindName(*layout.kind),
-                request.definitionVersion,
-                static_cast<unsigned long long>(imageEnd + kTrailerSize + payloadSize));
+                request.definitionVersion, static_cast<unsigned long long>(setupSize));
 }
 
 PackageReport ReadPackageReport(const File& setup) {

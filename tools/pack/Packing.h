@@ -1,7 +1,9 @@
 // The three jobs of tirn-pack over setup executables: build, inspect, unpack.
 #pragma once
 
-#include "Cabinet.h"
+#include "tools/pack/Layer.h"
+
+#include "tools/pack/Cabinet.h"
 
 #include <cstdint>
 #include <optional>

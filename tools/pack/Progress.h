@@ -1,6 +1,8 @@
 // A progress line on stderr for long jobs, only when asked (a terminal).
 #pragma once
 
+#include "tools/pack/Layer.h"
+
 #include <cstdint>
 #include <cstdio>
 

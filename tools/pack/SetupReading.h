@@ -1,8 +1,10 @@
 // Reading a setup executable's parts, shared by inspect, unpack and verify.
 #pragma once
 
-#include "Files.h"
-#include "Packing.h"
+#include "tools/pack/Layer.h"
+
+#include "tools/pack/Files.h"
+#include "tools/pack/Packing.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,11 +1,11 @@
-#include "Verifying.h"
+#include "tools/pack/Verifying.h"
 
-#include "Cabinet.h"
-#include "Decoding.h"
-#include "Files.h"
-#include "LauncherImage.h"
-#include "PackageTrailer.h"
-#include "SetupReading.h"
+#include "tools/pack/Cabinet.h"
+#include "tools/pack/Decoding.h"
+#include "tools/pack/Files.h"
+#include "format/LauncherImage.h"
+#include "format/PackageTrailer.h"
+#include "tools/pack/SetupReading.h"
 #include "cabinet/CabinetReader.h"
 
 #include <vector>
@@ -14,6 +14,7 @@ namespace tirn::pack {
 
 namespace {
 
+using tirn::format::LoadLittleEndian16;
 using tirn::format::LoadLittleEndian32;
 using tirn::format::ReadLittleEndian16;
 using tirn::format::ReadLittleEndian32;
@@ -72,8 +73,8 @@ void CheckBlocks(const File& cabinet, const cabinet::CabinetDirectory& directory
         if (at + headerSize > size) throw Failed{kExitDamaged, block + " is cut"};
         const std::vector<uint8_t> header = ReadAll(cabinet, at, cabinet::kDataHeaderSize);
         const uint32_t checksum = LoadLittleEndian32(header.data());
-        const uint16_t stored = static_cast<uint16_t>(header[4] | header[5] << 8);
-        const uint16_t frame = static_cast<uint16_t>(header[6] | header[7] << 8);
+        const uint16_t stored = LoadLittleEndian16(header.data() + 4);
+        const uint16_t frame = LoadLittleEndian16(header.data() + 6);
         if (at + headerSize + stored > size) throw Failed{kExitDamaged, block + " is cut"};
         if (frame == 0 || frame > cabinet::kFrameSize ||
             (frame < cabinet::kFrameSize && i + 1 < folder.blockCount)) {

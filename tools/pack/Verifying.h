@@ -6,6 +6,8 @@
 // package (made after packing).
 #pragma once
 
+#include "tools/pack/Layer.h"
+
 #include <cstdint>
 #include <string>
 

@@ -1,8 +1,8 @@
 // tirn-pack: turns an installer into a self-contained setup executable, and
 // looks inside such setups.
-#include "Files.h"
-#include "Packing.h"
-#include "Verifying.h"
+#include "tools/pack/Files.h"
+#include "tools/pack/Packing.h"
+#include "tools/pack/Verifying.h"
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
@@ -134,86 +134,60 @@ void PrintVerifyReport(const VerifyReport& r) {
               << (r.shippable ? "shippable" : "NOT shippable: " + r.reason) << "\n";
 }
 
-int Run(int argc, char** argv) {
-    CLI::App app{"tirn-pack: packs an installer into a self-contained setup executable",
-                 "tirn-pack"};
-    app.set_version_flag("--version", kVersion);
-    app.footer(kFooter);
-    app.require_subcommand(1);
-
+// What the command line gives the sub-commands, and the exit code the one
+// that ran chose.
+struct Invocation {
     BuildRequest build;
     std::string compression = "lzx";
-    CLI::App* buildCommand = app.add_subcommand("build", "make a setup executable");
-    buildCommand->add_option("--launcher", build.launcher, "the bare launcher")->required();
-    buildCommand
-        ->add_option("--definition-version", build.definitionVersion,
+    int effort = static_cast<int>(tirn::cabinet::LzxEffort::Normal);
+    std::string setup;
+    std::string output;
+    bool json = false;
+    bool progress = false;
+    int exitCode = kExitOk;
+};
+
+void AddBuildCommand(CLI::App& app, Invocation& run) {
+    CLI::App* command = app.add_subcommand("build", "make a setup executable");
+    command->add_option("--launcher", run.build.launcher, "the bare launcher")->required();
+    command
+        ->add_option("--definition-version", run.build.definitionVersion,
                      "0 to 4294967295, compared with the installed version")
         ->required();
-    CLI::Option* installer =
-        buildCommand->add_option("--installer", build.installer, "the installer to pack");
-    CLI::Option* cabinet =
-        buildCommand->add_option("--cab", build.cabinet, "a ready one-file cabinet to pack");
-    installer->excludes(cabinet);
-    buildCommand->add_option("--compression", compression,
-                             "lzx (the default, window 2^21), lzx:15 to lzx:21, mszip or none");
-    int effort = static_cast<int>(tirn::cabinet::LzxEffort::Normal);
-    buildCommand
-        ->add_option("--effort", effort,
+    CLI::Option_group* source = command->add_option_group("source", "exactly one of");
+    source->add_option("--installer", run.build.installer, "the installer to pack");
+    source->add_option("--cab", run.build.cabinet, "a ready one-file cabinet to pack");
+    source->require_option(1);
+    command
+        ->add_option("--compression", run.compression,
+                     "lzx (the default, window 2^21), lzx:15 to lzx:21, mszip or none")
+        ->check(CLI::Validator(
+            [](const std::string& value) -> std::string {
+                return ParseCompression(value) ? ""
+                                               : "must be mszip, lzx, lzx:15 to lzx:21 or none";
+            },
+            "COMPRESSION"));
+    command
+        ->add_option("--effort", run.effort,
                      "LZX effort, numbered like xz's presets: 1 fastest (greedy parse), "
                      "2 near-optimal parse (the default), 3 smallest")
         ->check(CLI::Range(1, 3));
-    buildCommand->add_option("-o", build.output, "the setup to write")->required();
+    command->add_option("-o", run.build.output, "the setup to write")->required();
+    command->callback([&run] {
+        run.build.compression = *ParseCompression(run.compression);
+        run.build.compression.effort = static_cast<tirn::cabinet::LzxEffort>(run.effort);
+        run.build.progress = run.progress;
+        BuildSetup(run.build);
+    });
+}
 
-    std::string setup, output;
-    bool json = false;
-    CLI::App* inspectCommand = app.add_subcommand("inspect", "show what a setup carries");
-    inspectCommand->add_option("setup", setup, "the setup executable")->required();
-    inspectCommand->add_flag("--json", json, "one JSON object on stdout");
-    CLI::App* verifyCommand = app.add_subcommand("verify", "check a setup before it ships");
-    verifyCommand->add_option("setup", setup, "the setup executable")->required();
-    verifyCommand->add_flag("--json", json, "one JSON object on stdout");
-    CLI::App* unpackCommand = app.add_subcommand("unpack", "write a setup's cabinet");
-    unpackCommand->add_option("setup", setup, "the setup executable")->required();
-    unpackCommand->add_option("-o", output, "the cabinet to write")->required();
-
-    const auto known = [&app](const std::string& name) {
-        for (const CLI::App* command : app.get_subcommands({})) {
-            if (command->get_name() == name) return true;
-        }
-        return false;
-    };
-    if (argc > 1 && argv[1][0] != '-' && !known(argv[1])) {
-        throw ToolError(kExitUsage,
-                        std::string("unknown command '") + argv[1] + "' (see tirn-pack --help)");
-    }
-    try {
-        app.parse(argc, argv);
-        if (buildCommand->parsed() && installer->count() + cabinet->count() != 1) {
-            throw CLI::ValidationError("give exactly one of --installer and --cab");
-        }
-    } catch (const CLI::ParseError& error) {
-        if (error.get_exit_code() == 0) return app.exit(error);  // --help, --version
-        std::cerr << "tirn-pack: " << error.what() << " (see tirn-pack --help)\n";
-        return kExitUsage;
-    }
-    const bool progress = StandardErrorIsTerminal();
-
-    if (buildCommand->parsed()) {
-        const std::optional<CabinetCompression> chosen = ParseCompression(compression);
-        if (!chosen) {
-            throw ToolError(kExitUsage,
-                            "--compression must be mszip, lzx, lzx:15 to lzx:21 or none, not '" +
-                                compression + "' (see tirn-pack --help)");
-        }
-        build.compression = *chosen;
-        build.compression.effort = static_cast<tirn::cabinet::LzxEffort>(effort);
-        build.progress = progress;
-        BuildSetup(build);
-        return kExitOk;
-    }
-    if (inspectCommand->parsed()) {
-        PackageReport report = InspectSetup(setup);
-        if (json) {
+void AddInspectCommand(CLI::App& app, Invocation& run) {
+    CLI::App* command = app.add_subcommand("inspect", "show what a setup carries");
+    command->add_option("setup", run.setup, "the setup executable")->required();
+    command->add_flag("--json", run.json, "one JSON object on stdout");
+    command->callback([&run] {
+        PackageReport report = InspectSetup(run.setup);
+        if (run.json) {
             std::cout << Json(ReportJson(report)) << "\n";
         } else {
             PrintReport(report);
@@ -221,26 +195,62 @@ int Run(int argc, char** argv) {
         if (!report.present || !report.complete) {
             std::cerr << "tirn-pack: " << report.setup
                       << (report.present ? ": the package is cut" : ": carries no package") << "\n";
-            return kExitNoPackage;
-        }
-        if (!report.files) {
+            run.exitCode = kExitNoPackage;
+        } else if (!report.files) {
             std::cerr << "tirn-pack: " << report.setup << ": " << report.cabinetError << "\n";
-            return kExitCabinet;
+            run.exitCode = kExitCabinet;
         }
-        return kExitOk;
-    }
-    if (verifyCommand->parsed()) {
-        const VerifyReport report = VerifySetup(setup);
-        if (json) {
+    });
+}
+
+void AddVerifyCommand(CLI::App& app, Invocation& run) {
+    CLI::App* command = app.add_subcommand("verify", "check a setup before it ships");
+    command->add_option("setup", run.setup, "the setup executable")->required();
+    command->add_flag("--json", run.json, "one JSON object on stdout");
+    command->callback([&run] {
+        const VerifyReport report = VerifySetup(run.setup);
+        if (run.json) {
             std::cout << Json(VerifyJson(report)) << "\n";
         } else {
             PrintVerifyReport(report);
         }
-        if (!report.shippable) std::cerr << "tirn-pack: " << setup << ": " << report.reason << "\n";
-        return report.exitCode;
+        if (!report.shippable) {
+            std::cerr << "tirn-pack: " << run.setup << ": " << report.reason << "\n";
+        }
+        run.exitCode = report.exitCode;
+    });
+}
+
+void AddUnpackCommand(CLI::App& app, Invocation& run) {
+    CLI::App* command = app.add_subcommand("unpack", "write a setup's cabinet");
+    command->add_option("setup", run.setup, "the setup executable")->required();
+    command->add_option("-o", run.output, "the cabinet to write")->required();
+    command->callback([&run] { UnpackSetup(run.setup, run.output, run.progress); });
+}
+
+// Parses the command line and runs the one sub-command it names (in
+// CLI11's callback, once everything parsed); a usage error exits 2 before
+// anything is read or written.
+int Run(int argc, char** argv) {
+    CLI::App app{"tirn-pack: packs an installer into a self-contained setup executable",
+                 "tirn-pack"};
+    app.set_version_flag("--version", kVersion);
+    app.footer(kFooter);
+    app.require_subcommand(1);
+    Invocation run;
+    run.progress = StandardErrorIsTerminal();
+    AddBuildCommand(app, run);
+    AddInspectCommand(app, run);
+    AddVerifyCommand(app, run);
+    AddUnpackCommand(app, run);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        if (error.get_exit_code() == 0) return app.exit(error);  // --help, --version
+        std::cerr << "tirn-pack: " << error.what() << " (see tirn-pack --help)\n";
+        return kExitUsage;
     }
-    UnpackSetup(setup, output, progress);
-    return kExitOk;
+    return run.exitCode;
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The installation record against the real registry of the test prefix.
 #include "app/InstallationRecord.h"
-#include "app/framework/ScopedRegKey.h"
+#include "framework/ScopedRegKey.h"
 #include "tests/unit/TestSupport.h"
 
 #include <gtest/gtest.h>

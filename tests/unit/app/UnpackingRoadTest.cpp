@@ -2,8 +2,9 @@
 // which step it ends at, what it leaves in the record, how long a staging
 // place may be, and the progress window without a worker.
 #include "app/UnpackingRoad.h"
-#include "app/framework/ScopedHandle.h"
-#include "app/framework/ScopedRegKey.h"
+#include "framework/EntryPoint.h"
+#include "framework/ScopedHandle.h"
+#include "framework/ScopedRegKey.h"
 #include "tests/unit/TestSupport.h"
 #include "ui/InitializingDlg.h"
 
@@ -192,8 +193,8 @@ class RecordLinkedToNowhere {
     }
     ~RecordLinkedToNowhere() {
         using NtDeleteKeyFunction = LONG(NTAPI*)(HANDLE);
-        auto deleteKey = reinterpret_cast<NtDeleteKeyFunction>(reinterpret_cast<void (*)()>(
-            ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
+        auto deleteKey =
+            EntryPoint<NtDeleteKeyFunction>(::GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey");
         HKEY link = nullptr;
         if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, REG_OPTION_OPEN_LINK, DELETE | kRecordView,
                             &link) == ERROR_SUCCESS) {

@@ -1,4 +1,4 @@
-#include "CabinetTestSupport.h"
+#include "tests/unit/cabinet/CabinetTestSupport.h"
 
 #include <mspack.h>
 

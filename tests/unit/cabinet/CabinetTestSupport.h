@@ -2,7 +2,7 @@
 // cabinet tests and the round-trip fuzzer.
 #pragma once
 
-#include "CabinetWriter.h"
+#include "cabinet/CabinetWriter.h"
 
 #include <optional>
 #include <string>

@@ -1,8 +1,8 @@
 // The cabinet writer and reader, natively: what the writer makes is read back
 // by our reader and decoded byte for byte by libmspack (which checks every
 // block's checksum), whatever the size, codec and number of threads.
-#include "CabinetReader.h"
-#include "CabinetTestSupport.h"
+#include "cabinet/CabinetReader.h"
+#include "tests/unit/cabinet/CabinetTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Code lengths: complete codes within the limit, and optimal ones.
-#include "HuffmanCode.h"
+#include "cabinet/HuffmanCode.h"
 
 #include <gtest/gtest.h>
 

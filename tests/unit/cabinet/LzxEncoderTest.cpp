@@ -2,8 +2,8 @@
 // the format's edges (frames, the window, the x86 call translation, runs and
 // noise), for every window size. cabextract, gcab, Wine's extrac32 and the
 // launcher's road read LZX setups in the packer's and end-to-end tests.
-#include "CabinetReader.h"
-#include "CabinetTestSupport.h"
+#include "cabinet/CabinetReader.h"
+#include "tests/unit/cabinet/CabinetTestSupport.h"
 
 #include <gtest/gtest.h>
 

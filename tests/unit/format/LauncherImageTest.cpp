@@ -1,5 +1,5 @@
 // Which launcher build a PE image is, over crafted headers.
-#include "LauncherImage.h"
+#include "format/LauncherImage.h"
 
 #include <gtest/gtest.h>
 

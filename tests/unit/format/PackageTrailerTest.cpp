@@ -1,5 +1,5 @@
 // The section-end scan and the trailer checks over crafted PE headers.
-#include "PackageTrailer.h"
+#include "format/PackageTrailer.h"
 
 #include <gtest/gtest.h>
 

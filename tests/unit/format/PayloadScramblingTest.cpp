@@ -1,4 +1,4 @@
-#include "PayloadScrambling.h"
+#include "format/PayloadScrambling.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/framework/Afx.h"
+#include "framework/Afx.h"
 #include "tests/unit/framework/FrameworkTestResources.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // Extraction over the real cabinet library (Wine's own under Wine), with
 // cabinets made by make-cabinets.py at test time.
-#include "app/framework/CMemoryException.h"
+#include "framework/CMemoryException.h"
 #include "package/CabinetExtraction.h"
 #include "tests/unit/TestSupport.h"
 
@@ -35,13 +35,10 @@ std::pair<WORD, WORD> StoredDosTime(const std::wstring& cabinet) {
     return {date, time};
 }
 
-CabinetExtractResult ExtractFiles(const std::wstring& cabinet, const std::wstring& destination) {
+ExtractResult ExtractFiles(const std::wstring& cabinet, const std::wstring& destination) {
     ScopedCabinetApi api;
-    ExtractedFileList list;
-    CabinetExtractResult result =
-        ExtractCabinetFiles(api.Get(), cabinet.c_str(), destination.c_str(), list);
-    ReleaseExtractedFileList(list);
-    return result;
+    std::vector<CString> extracted;
+    return ExtractCabinetFiles(api.Get(), cabinet.c_str(), destination.c_str(), extracted);
 }
 
 TEST(ExtractCabinet, OneFileCabinetGivesItsPathContentAndStoredTime) {
@@ -107,54 +104,50 @@ TEST(ExtractCabinetFiles, ResultCodes) {
         const char* name;
         std::wstring cabinet;
         std::wstring destination;
-        CabinetExtractResult expected;
+        ExtractResult expected;
     };
     const Case cases[] = {
-        {"one file", Fixture(L"one-compressed.cab"), dest.Path(), EXTRACT_OK},
-        {"declares no files", Fixture(L"no-files.cab"), dest.Path(), EXTRACT_BAD_CABINET},
-        {"not a cabinet", Fixture(L"not-a-cabinet.cab"), dest.Path(), EXTRACT_BAD_CABINET},
-        {"a directory as the cabinet", dest.Path(), dest.Path(), EXTRACT_BAD_CABINET},
-        {"missing cabinet", dest / L"none.cab", dest.Path(), EXTRACT_NO_CABINET_FILE},
+        {"one file", Fixture(L"one-compressed.cab"), dest.Path(), ExtractResult::Ok},
+        {"declares no files", Fixture(L"no-files.cab"), dest.Path(), ExtractResult::BadCabinet},
+        {"not a cabinet", Fixture(L"not-a-cabinet.cab"), dest.Path(), ExtractResult::BadCabinet},
+        {"a directory as the cabinet", dest.Path(), dest.Path(), ExtractResult::BadCabinet},
+        {"missing cabinet", dest / L"none.cab", dest.Path(), ExtractResult::NoCabinetFile},
         {"missing destination", Fixture(L"one-compressed.cab"), dest / L"none",
-         EXTRACT_NO_DESTINATION},
+         ExtractResult::NoDestination},
         {"destination is a file", Fixture(L"one-compressed.cab"), dest / L"a-file",
-         EXTRACT_NO_DESTINATION},
+         ExtractResult::NoDestination},
         {"continued from a previous cabinet", Fixture(L"continued-from-previous.cab"), dest.Path(),
-         EXTRACT_FDI_FAILED},
+         ExtractResult::FdiFailed},
         {"continued into a next cabinet", Fixture(L"continued-into-next.cab"), dest.Path(),
-         EXTRACT_FDI_FAILED},
+         ExtractResult::FdiFailed},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(ExtractFiles(c.cabinet, c.destination), c.expected);
     }
     ScopedCabinetApi api;
-    ExtractedFileList list;
-    EXPECT_EQ(ExtractCabinetFiles(api.Get(), nullptr, dest.Path().c_str(), list),
-              EXTRACT_BAD_ARGUMENT);
-    EXPECT_EQ(ExtractCabinetFiles(api.Get(), Fixture(L"two.cab").c_str(), nullptr, list),
-              EXTRACT_BAD_ARGUMENT);
-    EXPECT_EQ(list.items, nullptr);
+    std::vector<CString> extracted{CString(L"left from before")};
+    EXPECT_EQ(ExtractCabinetFiles(api.Get(), nullptr, dest.Path().c_str(), extracted),
+              ExtractResult::BadArgument);
+    EXPECT_EQ(ExtractCabinetFiles(api.Get(), Fixture(L"two.cab").c_str(), nullptr, extracted),
+              ExtractResult::BadArgument);
+    EXPECT_TRUE(extracted.empty());
 }
 
 TEST(ExtractCabinetFiles, StoredDirectoryPartMustExistBelowTheDestination) {
     ScratchDirectory dest;
-    EXPECT_EQ(ExtractFiles(Fixture(L"subdirectory.cab"), dest.Path()), EXTRACT_FDI_FAILED);
+    EXPECT_EQ(ExtractFiles(Fixture(L"subdirectory.cab"), dest.Path()), ExtractResult::FdiFailed);
     EXPECT_TRUE(Exists(dest / L"second.txt"));  // extracted before the abort: stays
 
     ScratchDirectory withSub;
     ::CreateDirectoryW((withSub / L"sub").c_str(), nullptr);
     ScopedCabinetApi api;
-    ExtractedFileList list;
+    std::vector<CString> extracted;
     ASSERT_EQ(ExtractCabinetFiles(api.Get(), Fixture(L"subdirectory.cab").c_str(),
-                                  withSub.Path().c_str(), list),
-              EXTRACT_OK);
-    ASSERT_EQ(list.count, 2u);
-    EXPECT_EQ(std::wstring(list.items[1]), withSub / L"sub\\inner.txt");
-    EXPECT_EQ(list.items[2], nullptr);
-    ReleaseExtractedFileList(list);
-    EXPECT_EQ(list.items, nullptr);
-    EXPECT_EQ(list.count, 0u);
+                                  withSub.Path().c_str(), extracted),
+              ExtractResult::Ok);
+    ASSERT_EQ(extracted.size(), 2u);
+    EXPECT_EQ(std::wstring(extracted[1].GetString()), withSub / L"sub\\inner.txt");
 }
 
 // A hostile cabinet names a file outside the destination: the copy stops
@@ -164,7 +157,7 @@ TEST(ExtractCabinetFiles, StoredNamesLeavingTheDestinationAbortTheCopy) {
         ScratchDirectory outer;
         const std::wstring dest = outer / L"dest";
         ::CreateDirectoryW(dest.c_str(), nullptr);
-        EXPECT_EQ(ExtractFiles(Fixture(cabinet), dest), EXTRACT_FDI_FAILED);
+        EXPECT_EQ(ExtractFiles(Fixture(cabinet), dest), ExtractResult::FdiFailed);
         EXPECT_FALSE(Exists(outer / L"evil.txt"));
         EXPECT_FALSE(Exists(L"C:\\evil.txt"));
         EXPECT_TRUE(Exists(dest + L"\\second.txt"));
@@ -218,19 +211,7 @@ TEST(ExtractCabinet, RunningOutOfMemoryInsideTheLibraryIsAFailureNotACrash) {
     }
     EXPECT_FALSE(extracted);
     EXPECT_STREQ(first, L"unchanged");
-
-    char destination[] = "C:\\";
-    char name[] = "a.exe";
-    CabinetCopyContext context{nullptr, destination, nullptr, 0, 0};
-    FDINOTIFICATION notification{};
-    notification.pv = &context;
-    notification.psz1 = name;
-    int result = 0;
-    {
-        ScopedAllocationFailure outOfMemory;
-        result = FdiNotify(fdintCOPY_FILE, &notification);
-    }
-    EXPECT_EQ(result, -1);
+    EXPECT_FALSE(Exists(dest / L"TirnHomeSetup.exe"));  // failed in the callback, before it
 }
 
 TEST(CabinetApi, BindingRefusesALibraryLackingAnEntryPoint) {
@@ -239,10 +220,10 @@ TEST(CabinetApi, BindingRefusesALibraryLackingAnEntryPoint) {
     EXPECT_EQ(missing.Get().hModule, nullptr);
     EXPECT_EQ(::GetModuleHandleW(L"CabinetWithoutIsCabinet.dll"), nullptr);  // unloaded again
     ScratchDirectory dest;
-    ExtractedFileList list;
+    std::vector<CString> extracted;
     EXPECT_EQ(ExtractCabinetFiles(missing.Get(), Fixture(L"one-stored.cab").c_str(),
-                                  dest.Path().c_str(), list),
-              EXTRACT_NOT_READY);
+                                  dest.Path().c_str(), extracted),
+              ExtractResult::NotReady);
     EXPECT_FALSE(Exists(dest / L"TirnHomeSetup.exe"));
 
     ScopedCabinetApi system;
@@ -337,10 +318,6 @@ TEST(FdiCallbacks, TextConversionsAndJoin) {
     EXPECT_EQ(JoinUtf8Path(dir.c_str(), "12345678").GetLength(), 259);
     EXPECT_TRUE(JoinUtf8Path(dir.c_str(), "123456789").IsEmpty());
     EXPECT_TRUE(JoinUtf8Path("C:\\", nullptr).IsEmpty());
-
-    EXPECT_EQ(FdiNotify(fdintCABINET_INFO, nullptr), 0);
-    FDINOTIFICATION empty{};
-    EXPECT_EQ(FdiNotify(fdintENUMERATE, &empty), 0);  // no user value
 }
 
 }  // namespace

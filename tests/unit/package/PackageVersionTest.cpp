@@ -1,7 +1,7 @@
 // Reading the appended package from real PE files built by mingw: a probe
 // program copied, given a package by the test, and run.
 #include "package/SelfImageView.h"
-#include "package/format/PackageTrailer.h"
+#include "format/PackageTrailer.h"
 #include "tests/unit/TestSupport.h"
 
 #include <gtest/gtest.h>

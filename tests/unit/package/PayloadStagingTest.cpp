@@ -1,7 +1,7 @@
 #include "package/PayloadStaging.h"
-#include "app/framework/ScopedHandle.h"
+#include "framework/ScopedHandle.h"
 #include "package/ViewGuard.h"
-#include "package/format/PayloadScrambling.h"
+#include "format/PayloadScrambling.h"
 #include "tests/unit/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // The progress window with its animation thread, run for real with the
 // launcher's own template 129, and the cross-thread requests the worker makes.
-#include "app/framework/CMemoryException.h"
+#include "framework/CMemoryException.h"
 #include "resources/resource.h"
 #include "ui/InitializingDlg.h"
 #include "ui/TirnHomeISSetupDlg.h"

@@ -1,0 +1,186 @@
+#include "cabinet/LzxMatchFinding.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+namespace tirn::cabinet::lzx {
+
+namespace {
+constexpr int kHash3Bits = 17;
+constexpr int kHash4Bits = 18;
+
+uint32_t Hash3(const uint8_t* p) {
+    const uint32_t v = uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2];
+    return (v * 2654435761u) >> (32 - kHash3Bits);
+}
+
+uint32_t Hash4(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return (v * 2654435761u) >> (32 - kHash4Bits);
+}
+}  // namespace
+
+uint32_t History::Append(std::span<const uint8_t> frame) {
+    // Keep one window of history before the new frame, and no more; what
+    // falls out is dropped a quarter window at a time.
+    if (m_buffer.size() >= static_cast<size_t>(m_window) + m_window / 4) {
+        const size_t drop = m_buffer.size() - m_window;
+        m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<ptrdiff_t>(drop));
+        m_start += static_cast<uint32_t>(drop);
+    }
+    const uint32_t start = End();
+    m_buffer.insert(m_buffer.end(), frame.begin(), frame.end());
+    return start;
+}
+
+uint32_t History::CommonLength(const uint8_t* a, const uint8_t* b, uint32_t limit) {
+    uint32_t n = 0;
+    // Eight bytes at a time while they last, then byte by byte.
+    while (std::endian::native == std::endian::little && n + 8 <= limit) {
+        uint64_t x, y;
+        std::memcpy(&x, a + n, 8);
+        std::memcpy(&y, b + n, 8);
+        if (x != y) return n + static_cast<uint32_t>(__builtin_ctzll(x ^ y) / 8);
+        n += 8;
+    }
+    while (n < limit && a[n] == b[n]) ++n;
+    return n;
+}
+
+HashChainFinder::HashChainFinder(const History& history, int depth)
+    : m_history(history),
+      m_depth(depth),
+      m_head(1u << kHash3Bits, kNone),
+      m_chain(history.Window(), kNone) {}
+
+void HashChainFinder::Insert(uint32_t position, uint32_t end) {
+    if (position + 3 > end) return;
+    const uint32_t h = Hash3(m_history.At(position));
+    m_chain[position & (m_history.Window() - 1)] = m_head[h];
+    m_head[h] = position;
+}
+
+MatchCandidate HashChainFinder::Longest(uint32_t position, uint32_t limit,
+                                        uint32_t goodEnough) const {
+    MatchCandidate found{0, 0};
+    if (limit < 3) return found;
+    uint32_t candidate = m_head[Hash3(m_history.At(position))];
+    for (int depth = 0; depth < m_depth && candidate != kNone && candidate < position; ++depth) {
+        const uint32_t offset = position - candidate;
+        if (!m_history.UsableOffset(position, offset)) break;
+        const uint8_t* a = m_history.At(candidate);
+        const uint8_t* b = m_history.At(position);
+        if (a[found.length] == b[found.length] && a[0] == b[0]) {
+            const uint32_t length = m_history.MatchLength(candidate, position, limit);
+            if (length > found.length) {
+                found = {length, offset};
+                if (length >= limit || length >= goodEnough) break;
+            }
+        }
+        candidate = m_chain[candidate & (m_history.Window() - 1)];
+    }
+    return found;
+}
+
+BinaryTreeFinder::BinaryTreeFinder(const History& history, int depth, uint32_t niceLength)
+    : m_history(history),
+      m_depth(depth),
+      m_niceLength(niceLength),
+      m_head2(1u << 16, kNone),
+      m_head3(1u << kHash3Bits, kNone),
+      m_head4(1u << kHash4Bits, kNone),
+      m_children(2 * static_cast<size_t>(history.Window()), kNone) {}
+
+void BinaryTreeFinder::Search(uint32_t position, uint32_t limit, uint32_t compare,
+                              std::vector<MatchCandidate>& out) {
+    Walk<true>(position, limit, compare, &out);
+}
+
+void BinaryTreeFinder::Skip(uint32_t position, uint32_t compare) {
+    Walk<false>(position, 0, compare, nullptr);
+}
+
+template <bool kCollect>
+void BinaryTreeFinder::Walk(uint32_t position, uint32_t limit, uint32_t compare,
+                            std::vector<MatchCandidate>* out) {
+    const uint32_t mask = m_history.Window() - 1;
+    const uint32_t slot = position & mask;
+    uint32_t* const children = m_children.data();
+    children[2 * slot] = children[2 * slot + 1] = kNone;
+    const uint32_t available = compare - position;
+    if (available < 2) return;
+    const uint8_t* here = m_history.At(position);
+    uint32_t best = 1;
+
+    // Lengths 2 and 3 need a near copy to pay: the latest one of the prefix
+    // (of its hash, for 3 bytes), taken when it has exactly that length.
+    const auto nearest = [&](uint32_t& head, uint32_t length) {
+        if (kCollect && head != kNone && head < position &&
+            m_history.UsableOffset(position, position - head) &&
+            m_history.MatchLength(head, position, std::min(limit, length)) == length) {
+            out->push_back({length, position - head});
+            best = length;
+        }
+        head = position;
+    };
+    nearest(m_head2[uint32_t{here[0]} | uint32_t{here[1]} << 8], 2);
+    if (available < 3) return;
+    nearest(m_head3[Hash3(here)], 3);
+    if (available < 4) return;
+
+    // Longer ones: the tree of the 4-byte prefix's hash.
+    uint32_t& head4 = m_head4[Hash4(here)];
+    uint32_t candidate = head4;
+    head4 = position;
+    uint32_t* smallerSlot = &children[2 * slot];
+    uint32_t* largerSlot = &children[2 * slot + 1];
+    const uint32_t treeLimit = std::min(m_niceLength, available);
+    for (int depth = m_depth; depth > 0; --depth) {
+        if (candidate == kNone || candidate >= position ||
+            !m_history.UsableOffset(position, position - candidate)) {
+            break;
+        }
+        const uint8_t* there = m_history.At(candidate);
+        // Every length is measured here, never assumed from the tree: a tree
+        // built near a frame's end saw fewer bytes than there are now.
+        const uint32_t length = History::CommonLength(there, here, treeLimit);
+        if (kCollect && length > best) {
+            // A match as long as the nice length is followed to its end.
+            const uint32_t toWindowEnd = m_history.Window() - (candidate & mask);
+            const uint32_t full = length == m_niceLength
+                                      ? m_history.MatchLength(candidate, position, limit)
+                                      : std::min({length, limit, toWindowEnd});
+            if (full > best && full >= 2) {
+                out->push_back({full, position - candidate});
+                best = full;
+            }
+        }
+        const uint32_t candidateSlot = candidate & mask;
+        if (length == treeLimit) {
+            // Equal as far as the tree looks: this position takes its place.
+            *smallerSlot = children[2 * candidateSlot];
+            *largerSlot = children[2 * candidateSlot + 1];
+            return;
+        }
+        if (there[length] < here[length]) {
+            *smallerSlot = candidate;
+            smallerSlot = &children[2 * candidateSlot + 1];
+            candidate = *smallerSlot;
+        } else {
+            *largerSlot = candidate;
+            largerSlot = &children[2 * candidateSlot];
+            candidate = *largerSlot;
+        }
+    }
+    *smallerSlot = kNone;
+    *largerSlot = kNone;
+}
+
+template void BinaryTreeFinder::Walk<true>(uint32_t, uint32_t, uint32_t,
+                                           std::vector<MatchCandidate>*);
+template void BinaryTreeFinder::Walk<false>(uint32_t, uint32_t, uint32_t,
+                                            std::vector<MatchCandidate>*);
+
+}  // namespace tirn::cabinet::lzx

@@ -1,0 +1,104 @@
+// Finding earlier copies of the bytes at a position, within LZX's window:
+// the history of the folder's (translated) input, a hash-chain finder for
+// the fastest effort, and a binary-tree finder that gives every useful
+// length for the near-optimal parser.
+#pragma once
+
+#include "cabinet/Layer.h"
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace tirn::cabinet::lzx {
+
+// The folder's input so far, addressed by absolute position (from the
+// folder's start); at least the last window of it is kept.
+class History {
+  public:
+    explicit History(uint32_t window) : m_window(window) {}
+
+    // Appends a frame; returns where it starts. The caller may change the
+    // frame's bytes in place (the x86 translation) before any search.
+    uint32_t Append(std::span<const uint8_t> frame);
+    uint8_t* Data(uint32_t position) { return m_buffer.data() + (position - m_start); }
+    const uint8_t* At(uint32_t position) const { return m_buffer.data() + (position - m_start); }
+    uint32_t End() const { return m_start + static_cast<uint32_t>(m_buffer.size()); }
+    uint32_t Window() const { return m_window; }
+
+    // An offset a match at position may use: inside the window (less 3, as
+    // the format asks) and inside what is kept.
+    bool UsableOffset(uint32_t position, uint32_t offset) const {
+        return offset >= 1 && offset <= position && offset <= m_window - 3 &&
+               position - offset >= m_start;
+    }
+    // How many bytes at position equal those at source, up to limit; the
+    // source's copy must not run past the window's end either (some
+    // decoders do not wrap a copy there).
+    uint32_t MatchLength(uint32_t source, uint32_t position, uint32_t limit) const {
+        const uint32_t sourceInWindow = source & (m_window - 1);
+        return CommonLength(At(source), At(position), std::min(limit, m_window - sourceInWindow));
+    }
+    static uint32_t CommonLength(const uint8_t* a, const uint8_t* b, uint32_t limit);
+
+  private:
+    const uint32_t m_window;
+    std::vector<uint8_t> m_buffer;
+    uint32_t m_start = 0;
+};
+
+struct MatchCandidate {
+    uint32_t length;
+    uint32_t offset;
+};
+
+// Hash chains over 3-byte prefixes: a few candidates a position, newest
+// first. Positions must be inserted in order.
+class HashChainFinder {
+  public:
+    HashChainFinder(const History& history, int depth);
+    // The longest match at position of up to limit bytes (0 when none of 3
+    // bytes or more), stopping early at good enough.
+    MatchCandidate Longest(uint32_t position, uint32_t limit, uint32_t goodEnough) const;
+    void Insert(uint32_t position, uint32_t end);
+
+  private:
+    static constexpr uint32_t kNone = 0xFFFFFFFF;
+    const History& m_history;
+    const int m_depth;
+    std::vector<uint32_t> m_head;
+    std::vector<uint32_t> m_chain;
+};
+
+// Binary trees of the window's suffixes, one a 4-byte hash, each position
+// made the root of its tree as it is searched: every match longer than the
+// ones before, shortest first, at the nearest offset of its length. Each
+// position must be searched or skipped, in order.
+class BinaryTreeFinder {
+  public:
+    BinaryTreeFinder(const History& history, int depth, uint32_t niceLength);
+    // Appends the matches at position to out (lengths rising, up to limit,
+    // and at most the nice length); compare is how far bytes may be read.
+    void Search(uint32_t position, uint32_t limit, uint32_t compare,
+                std::vector<MatchCandidate>& out);
+    // Enters position into the trees without collecting matches.
+    void Skip(uint32_t position, uint32_t compare);
+
+  private:
+    static constexpr uint32_t kNone = 0xFFFFFFFF;
+    template <bool kCollect>
+    void Walk(uint32_t position, uint32_t limit, uint32_t compare,
+              std::vector<MatchCandidate>* out);
+
+    const History& m_history;
+    const int m_depth;
+    const uint32_t m_niceLength;
+    std::vector<uint32_t> m_head2;  // the last position of each 2-byte prefix
+    std::vector<uint32_t> m_head3;  // ... and of each 3-byte one's hash
+    std::vector<uint32_t> m_head4;  // the tree of each 4-byte prefix's hash
+    // Each position's two children, smaller then larger, side by side: one
+    // cache line a node.
+    std::vector<uint32_t> m_children;
+};
+
+}  // namespace tirn::cabinet::lzx

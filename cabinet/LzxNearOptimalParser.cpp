@@ -1,0 +1,261 @@
+// The near-optimal parse: every match of every useful length is priced in
+// bits from the codes (main, length and footer), and a walk forward over the
+// frame keeps, for each position, the cheapest way to reach it and the
+// repeated offsets along that way (a repeat is often the cheapest step). The
+// frame is parsed again with the codes the last parse produced; the block's
+// codes come from the final one. A match of the nice length or longer is
+// taken at once: it bounds the work on runs and copies.
+#include "cabinet/HuffmanCode.h"
+#include "cabinet/LzxParsing.h"
+
+#include <limits>
+
+namespace tirn::cabinet::lzx {
+
+namespace {
+
+constexpr uint32_t kUnreached = std::numeric_limits<uint32_t>::max();
+// What a symbol the last codes did not have is taken to cost.
+constexpr uint32_t kUnusedMainPrice = 14;
+constexpr uint32_t kUnusedLengthPrice = 12;
+
+// Bits of each symbol, from code lengths.
+struct Prices {
+    std::vector<uint32_t> main;
+    std::vector<uint32_t> length;
+    std::vector<uint32_t> aligned;  // empty when footers go verbatim
+
+    // Before any code: literals about a byte, matches a little more.
+    static Prices Initial(int mainSymbols) {
+        Prices prices;
+        prices.main.assign(static_cast<size_t>(mainSymbols), 10);
+        std::fill(prices.main.begin(), prices.main.begin() + kChars, 8);
+        prices.length.assign(kLengthSymbols, 7);
+        return prices;
+    }
+    static Prices FromCodes(const BlockCodes& codes) {
+        Prices prices;
+        for (uint8_t bits : codes.main) prices.main.push_back(bits != 0 ? bits : kUnusedMainPrice);
+        for (uint8_t bits : codes.length)
+            prices.length.push_back(bits != 0 ? bits : kUnusedLengthPrice);
+        prices.aligned.assign(codes.aligned.begin(), codes.aligned.end());
+        return prices;
+    }
+    // The prices of the codes a block of these items would be written with.
+    static Prices FromItems(const std::vector<Item>& items, int mainSymbols) {
+        SymbolCounts counts(mainSymbols);
+        for (const Item& item : items) counts.Add(item);
+        BlockCodes codes;
+        BlockCost(counts, {}, codes);
+        return FromCodes(codes);
+    }
+
+    // A new offset's footer: low 3 bits by the aligned tree in an
+    // aligned-offset block.
+    uint32_t Footer(int slot, uint32_t formatted) const {
+        const uint32_t bits = kSlots.extra[slot];
+        if (bits < 3 || aligned.empty()) return bits;
+        return bits - 3 + aligned[formatted & 7];
+    }
+
+    // A match's main and length symbols (its footer is apart).
+    uint32_t Match(int slot, uint32_t matchLength) const {
+        const uint32_t header = matchLength - kMinMatch;
+        if (header < kLengthHeaders - 1) {
+            return main[static_cast<size_t>(kChars + slot * static_cast<int>(kLengthHeaders)) +
+                        header];
+        }
+        return main[static_cast<size_t>(kChars + slot * static_cast<int>(kLengthHeaders)) +
+                    kLengthHeaders - 1] +
+               length[header - (kLengthHeaders - 1)];
+    }
+};
+
+class NearOptimalParser : public Parser {
+  public:
+    NearOptimalParser(const History& history, int mainSymbols, const NearOptimalSettings& settings)
+        : m_history(history),
+          m_mainSymbols(mainSymbols),
+          m_settings(settings),
+          m_finder(history, settings.searchDepth, settings.niceLength) {}
+
+    std::vector<Item> Parse(uint32_t frameStart, uint32_t frameEnd, RepeatOffsets& repeats,
+                            const BlockCodes& previous) override {
+        FindMatches(frameStart, frameEnd);
+        Prices prices =
+            previous.main.empty() ? Prices::Initial(m_mainSymbols) : Prices::FromCodes(previous);
+        m_frameStart = frameStart;
+        m_frameEnd = frameEnd;
+        m_startRepeats = repeats;
+        std::vector<Item> items;
+        RepeatOffsets end;
+        // The folder's first frame has no codes to start from: one pass more.
+        const int passes = m_settings.passes + (previous.main.empty() ? 1 : 0);
+        for (int pass = 0; pass < passes; ++pass) {
+            if (pass > 0) prices = Prices::FromItems(items, m_mainSymbols);
+            end = repeats;
+            items = CheapestPath(frameStart, frameEnd, end, prices);
+        }
+        repeats = end;
+        return items;
+    }
+
+    bool ParseAgain(const BlockCodes& codes, RepeatOffsets& repeats,
+                    std::vector<Item>& items) override {
+        repeats = m_startRepeats;
+        items = CheapestPath(m_frameStart, m_frameEnd, repeats, Prices::FromCodes(codes));
+        return true;
+    }
+
+  private:
+    // Every position of the frame is searched (or, inside a match of the
+    // nice length, entered) once; the matches are kept for every pass.
+    void FindMatches(uint32_t frameStart, uint32_t frameEnd) {
+        const uint32_t size = frameEnd - frameStart;
+        m_matches.clear();
+        m_first.resize(size + 1);
+        uint32_t skipUntil = frameStart;
+        for (uint32_t i = 0; i < size; ++i) {
+            const uint32_t position = frameStart + i;
+            m_first[i] = static_cast<uint32_t>(m_matches.size());
+            if (position < skipUntil) {
+                m_finder.Skip(position, frameEnd);
+                continue;
+            }
+            m_finder.Search(position, std::min(kMaxMatch, frameEnd - position), frameEnd,
+                            m_matches);
+            if (m_matches.size() > m_first[i] && m_matches.back().length >= m_settings.niceLength) {
+                skipUntil = position + m_matches.back().length;
+            }
+        }
+        m_first[size] = static_cast<uint32_t>(m_matches.size());
+    }
+
+    // The cheapest way through the frame under prices, as items; repeats
+    // moved on along it.
+    std::vector<Item> CheapestPath(uint32_t frameStart, uint32_t frameEnd, RepeatOffsets& repeats,
+                                   const Prices& prices) {
+        const uint32_t size = frameEnd - frameStart;
+        m_cost.assign(size + 1, kUnreached);
+        m_length.assign(size + 1, 0);
+        m_offset.assign(size + 1, 0);
+        m_repeats.resize(size + 1);
+        std::vector<Item> items;
+        uint32_t segment = 0;  // where the walk started: a frame's start, or a long match's end
+        m_cost[0] = 0;
+        m_repeats[0] = repeats;
+        const auto relax = [this](uint32_t to, uint32_t cost, uint32_t length, uint32_t offset) {
+            if (cost < m_cost[to]) {
+                m_cost[to] = cost;
+                m_length[to] = length;
+                m_offset[to] = offset;
+            }
+        };
+        for (uint32_t i = 0; i < size; ++i) {
+            if (i > segment) {
+                // The offsets along the cheapest way here, now that it is known.
+                m_repeats[i] = m_repeats[i - m_length[i]];
+                if (m_length[i] > 1) m_repeats[i].Use(m_offset[i]);
+            }
+            const RepeatOffsets& here = m_repeats[i];
+            const uint32_t position = frameStart + i;
+            const uint32_t base = m_cost[i];
+            const uint32_t limit = std::min(kMaxMatch, size - i);
+            relax(i + 1, base + prices.main[*m_history.At(position)], 1, 0);
+
+            uint32_t longest = 0, longestOffset = 0;
+            for (int r = 0; r < 3; ++r) {
+                const uint32_t offset = here.offsets[r];
+                if (here.Find(offset) != r || !m_history.UsableOffset(position, offset)) continue;
+                const uint32_t length = m_history.MatchLength(position - offset, position, limit);
+                if (length > longest) longest = length, longestOffset = offset;
+                for (uint32_t n = kMinMatch; n <= length; ++n) {
+                    relax(i + n, base + prices.Match(r, n), n, offset);
+                }
+            }
+            uint32_t covered = 1;
+            for (uint32_t k = m_first[i]; k < m_first[i + 1]; ++k) {
+                const MatchCandidate& match = m_matches[k];
+                if (match.length > longest) longest = match.length, longestOffset = match.offset;
+                // Its offset is a repeat's: priced as one above.
+                if (here.Find(match.offset) >= 0) {
+                    covered = std::max(covered, match.length);
+                    continue;
+                }
+                const int slot = SlotOf(match.offset + 2);
+                const uint32_t withFooter = base + prices.Footer(slot, match.offset + 2);
+                for (uint32_t n = std::max(covered + 1, kMinMatch); n <= match.length; ++n) {
+                    relax(i + n, withFooter + prices.Match(slot, n), n, match.offset);
+                }
+                covered = std::max(covered, match.length);
+            }
+
+            if (longest >= m_settings.niceLength) {
+                // Taken at once: the cheapest way here, then this match; the
+                // walk starts again after it.
+                TraceBack(frameStart, segment, i, items);
+                RepeatOffsets after = here;
+                items.push_back(MatchItem(longest, longestOffset, after));
+                const uint32_t next = i + longest;
+                for (uint32_t j = i + 1; j <= std::min(size, i + kMaxMatch); ++j) {
+                    m_cost[j] = kUnreached;
+                }
+                segment = next;
+                m_cost[next] = 0;
+                m_repeats[next] = after;
+                i = next - 1;
+            }
+        }
+        if (segment < size) {
+            TraceBack(frameStart, segment, size, items);
+            repeats = m_endRepeats;
+        } else {
+            repeats = m_repeats[segment];  // a long match ended the frame
+        }
+        return items;
+    }
+
+    // Appends the items of the cheapest way from start to end; the offsets
+    // after them are left in m_endRepeats.
+    void TraceBack(uint32_t frameStart, uint32_t start, uint32_t end, std::vector<Item>& items) {
+        m_path.clear();
+        for (uint32_t at = end; at > start; at -= m_length[at]) m_path.push_back(at);
+        RepeatOffsets repeats = m_repeats[start];
+        for (auto step = m_path.rbegin(); step != m_path.rend(); ++step) {
+            const uint32_t to = *step;
+            const uint32_t length = m_length[to];
+            if (length == 1) {
+                items.push_back(LiteralItem(*m_history.At(frameStart + to - 1)));
+            } else {
+                items.push_back(MatchItem(length, m_offset[to], repeats));
+            }
+        }
+        m_endRepeats = repeats;
+    }
+
+    const History& m_history;
+    const int m_mainSymbols;
+    const NearOptimalSettings m_settings;
+    BinaryTreeFinder m_finder;
+    uint32_t m_frameStart = 0, m_frameEnd = 0;
+    RepeatOffsets m_startRepeats;  // at the frame's start
+    std::vector<MatchCandidate> m_matches;
+    std::vector<uint32_t> m_first;  // a position's first match in m_matches
+    // The cheapest way to each position of the frame: its cost, its last
+    // step (length 1 for a literal) and the offsets there.
+    std::vector<uint32_t> m_cost;
+    std::vector<uint32_t> m_length;
+    std::vector<uint32_t> m_offset;
+    std::vector<RepeatOffsets> m_repeats;
+    std::vector<uint32_t> m_path;
+    RepeatOffsets m_endRepeats;
+};
+
+}  // namespace
+
+std::unique_ptr<Parser> MakeNearOptimalParser(const History& history, int mainSymbols,
+                                              const NearOptimalSettings& settings) {
+    return std::make_unique<NearOptimalParser>(history, mainSymbols, settings);
+}
+
+}  // namespace tirn::cabinet::lzx

@@ -1,2 +1,0 @@
-// The framework reaching up into the product: must not build.
-#include "app/InstallationRecord.h"

@@ -1,2 +1,0 @@
-// A package/ source that reaches into the windows: must not build.
-#include "ui/InitializingDlg.h"
