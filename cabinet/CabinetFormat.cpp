@@ -17,9 +17,9 @@ uint32_t BlockChecksum(const uint8_t* bytes, size_t length, uint32_t seed) {
 
 uint32_t DataBlockChecksum(const uint8_t* data, uint16_t compressedSize,
                            uint16_t uncompressedSize) {
-    const uint8_t sizes[4] = {
-        static_cast<uint8_t>(compressedSize), static_cast<uint8_t>(compressedSize >> 8),
-        static_cast<uint8_t>(uncompressedSize), static_cast<uint8_t>(uncompressedSize >> 8)};
+    uint8_t sizes[4];
+    format::StoreLittleEndian16(sizes, compressedSize);
+    format::StoreLittleEndian16(sizes + 2, uncompressedSize);
     return BlockChecksum(sizes, 4, BlockChecksum(data, compressedSize, 0));
 }
 

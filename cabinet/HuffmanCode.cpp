@@ -38,6 +38,31 @@ std::vector<int> HuffmanDepths(const std::vector<uint64_t>& weights) {
     return depths;
 }
 
+// An item of package-merge's lists: a leaf, or a package naming its two
+// parts.
+struct PackageItem {
+    uint64_t weight;
+    int32_t first;   // -1 for a leaf
+    int32_t second;  // the leaf's index into order, or the second part
+};
+
+// A symbol's length: how many of the chosen items hold its leaf.
+std::vector<int> DepthsOfChosen(const std::vector<PackageItem>& items, std::vector<int32_t> chosen,
+                                const std::vector<size_t>& order) {
+    std::vector<int> depths(order.size(), 0);
+    while (!chosen.empty()) {
+        const PackageItem& item = items[static_cast<size_t>(chosen.back())];
+        chosen.pop_back();
+        if (item.first < 0) {
+            ++depths[order[static_cast<size_t>(item.second)]];
+        } else {
+            chosen.push_back(item.first);
+            chosen.push_back(item.second);
+        }
+    }
+    return depths;
+}
+
 // Optimal lengths of at most maxLength bits (package-merge): the cheapest
 // 2n - 2 items of a list built maxLength times over, each item a leaf or a
 // package of two cheaper items; a symbol's length is how many chosen items
@@ -48,13 +73,7 @@ std::vector<int> LimitedDepths(const std::vector<uint64_t>& weights, int maxLeng
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(),
                      [&](size_t a, size_t b) { return weights[a] < weights[b]; });
-    // Every item ever made; a package names its two parts.
-    struct Node {
-        uint64_t weight;
-        int32_t first;   // -1 for a leaf
-        int32_t second;  // the leaf's index into order, or the second part
-    };
-    std::vector<Node> nodes;
+    std::vector<PackageItem> nodes;  // every item ever made
     nodes.reserve(n * static_cast<size_t>(maxLength) * 2);
     std::vector<int32_t> leaves(n);
     for (size_t i = 0; i < n; ++i) {
@@ -79,19 +98,8 @@ std::vector<int> LimitedDepths(const std::vector<uint64_t>& weights, int maxLeng
                    });
         list = std::move(merged);
     }
-    std::vector<int> depths(n, 0);
-    std::vector<int32_t> stack(list.begin(), list.begin() + static_cast<ptrdiff_t>(2 * n - 2));
-    while (!stack.empty()) {
-        const Node& node = nodes[static_cast<size_t>(stack.back())];
-        stack.pop_back();
-        if (node.first < 0) {
-            ++depths[order[static_cast<size_t>(node.second)]];
-        } else {
-            stack.push_back(node.first);
-            stack.push_back(node.second);
-        }
-    }
-    return depths;
+    list.resize(2 * n - 2);
+    return DepthsOfChosen(nodes, std::move(list), order);
 }
 
 }  // namespace

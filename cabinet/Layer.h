@@ -3,7 +3,6 @@
 // and format/ below it may not include it.
 #pragma once
 
-#if defined(TIRN_LAYER_FRAMEWORK) || \
-    defined(TIRN_LAYER_FORMAT)
+#if defined(TIRN_LAYER_FRAMEWORK) || defined(TIRN_LAYER_FORMAT)
 #error "cabinet/ stands above format/ and beside the framework: neither may include it"
 #endif

@@ -5,8 +5,6 @@
 // build.
 #pragma once
 
-#if defined(TIRN_LAYER_FORMAT) || \
-    defined(TIRN_LAYER_CABINET) || \
-    defined(TIRN_LAYER_PACKER)
+#if defined(TIRN_LAYER_FORMAT) || defined(TIRN_LAYER_CABINET) || defined(TIRN_LAYER_PACKER)
 #error "framework/ is Windows-only: the portable floors and the packer may not include it"
 #endif
