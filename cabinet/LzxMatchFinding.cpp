@@ -35,20 +35,6 @@ uint32_t History::Append(std::span<const uint8_t> frame) {
     return start;
 }
 
-uint32_t History::CommonLength(const uint8_t* a, const uint8_t* b, uint32_t limit) {
-    uint32_t n = 0;
-    // Eight bytes at a time while they last, then byte by byte.
-    while (std::endian::native == std::endian::little && n + 8 <= limit) {
-        uint64_t x, y;
-        std::memcpy(&x, a + n, 8);
-        std::memcpy(&y, b + n, 8);
-        if (x != y) return n + static_cast<uint32_t>(__builtin_ctzll(x ^ y) / 8);
-        n += 8;
-    }
-    while (n < limit && a[n] == b[n]) ++n;
-    return n;
-}
-
 HashChainFinder::HashChainFinder(const History& history, int depth)
     : m_history(history),
       m_depth(depth),
@@ -137,11 +123,10 @@ void BinaryTreeFinder::Walk(uint32_t position, uint32_t limit, uint32_t compare,
     uint32_t* smallerSlot = &children[2 * slot];
     uint32_t* largerSlot = &children[2 * slot + 1];
     const uint32_t treeLimit = std::min(m_niceLength, available);
+    const uint32_t oldest = m_history.OldestSource(position);
     for (int depth = m_depth; depth > 0; --depth) {
-        if (candidate == kNone || candidate >= position ||
-            !m_history.UsableOffset(position, position - candidate)) {
-            break;
-        }
+        // (kNone is past every position.)
+        if (candidate >= position || candidate < oldest) break;
         const uint8_t* there = m_history.At(candidate);
         // Every length is measured here, never assumed from the tree: a tree
         // built near a frame's end saw fewer bytes than there are now.

@@ -6,7 +6,10 @@
 
 #include "cabinet/Layer.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <vector>
 
@@ -32,6 +35,11 @@ class History {
         return offset >= 1 && offset <= position && offset <= m_window - 3 &&
                position - offset >= m_start;
     }
+    // The earliest source whose offset is usable at position.
+    uint32_t OldestSource(uint32_t position) const {
+        const uint32_t reach = m_window - 3;
+        return std::max(m_start, position > reach ? position - reach : 0u);
+    }
     // How many bytes at position equal those at source, up to limit; the
     // source's copy must not run past the window's end either (some
     // decoders do not wrap a copy there).
@@ -39,7 +47,20 @@ class History {
         const uint32_t sourceInWindow = source & (m_window - 1);
         return CommonLength(At(source), At(position), std::min(limit, m_window - sourceInWindow));
     }
-    static uint32_t CommonLength(const uint8_t* a, const uint8_t* b, uint32_t limit);
+    // Inline: the walks call it for every node and every repeat.
+    static uint32_t CommonLength(const uint8_t* a, const uint8_t* b, uint32_t limit) {
+        uint32_t n = 0;
+        // Eight bytes at a time while they last, then byte by byte.
+        while (std::endian::native == std::endian::little && n + 8 <= limit) {
+            uint64_t x, y;
+            std::memcpy(&x, a + n, 8);
+            std::memcpy(&y, b + n, 8);
+            if (x != y) return n + static_cast<uint32_t>(__builtin_ctzll(x ^ y) / 8);
+            n += 8;
+        }
+        while (n < limit && a[n] == b[n]) ++n;
+        return n;
+    }
 
   private:
     const uint32_t m_window;

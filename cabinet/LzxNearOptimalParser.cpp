@@ -24,6 +24,9 @@ struct Prices {
     std::vector<uint32_t> main;
     std::vector<uint32_t> length;
     std::vector<uint32_t> aligned;  // empty when footers go verbatim
+    // Each slot's match of each length (main and length symbols), looked up
+    // by the walk's innermost loop.
+    std::vector<uint32_t> matches;
 
     // Before any code: literals about a byte, matches a little more.
     static Prices Initial(int mainSymbols) {
@@ -31,6 +34,7 @@ struct Prices {
         prices.main.assign(static_cast<size_t>(mainSymbols), 10);
         std::fill(prices.main.begin(), prices.main.begin() + kChars, 8);
         prices.length.assign(kLengthSymbols, 7);
+        prices.Tabulate();
         return prices;
     }
     static Prices FromCodes(const BlockCodes& codes) {
@@ -39,6 +43,7 @@ struct Prices {
         for (uint8_t bits : codes.length)
             prices.length.push_back(bits != 0 ? bits : kUnusedLengthPrice);
         prices.aligned.assign(codes.aligned.begin(), codes.aligned.end());
+        prices.Tabulate();
         return prices;
     }
     // The prices of the codes a block of these items would be written with.
@@ -60,14 +65,24 @@ struct Prices {
 
     // A match's main and length symbols (its footer is apart).
     uint32_t Match(int slot, uint32_t matchLength) const {
-        const uint32_t header = matchLength - kMinMatch;
-        if (header < kLengthHeaders - 1) {
-            return main[static_cast<size_t>(kChars + slot * static_cast<int>(kLengthHeaders)) +
-                        header];
+        return matches[static_cast<size_t>(slot) * kLengths + matchLength - kMinMatch];
+    }
+
+  private:
+    static constexpr size_t kLengths = kMaxMatch - kMinMatch + 1;
+
+    void Tabulate() {
+        const size_t slots = (main.size() - kChars) / kLengthHeaders;
+        matches.resize(slots * kLengths);
+        for (size_t slot = 0; slot < slots; ++slot) {
+            const uint32_t* headers = &main[kChars + slot * kLengthHeaders];
+            for (uint32_t header = 0; header < kLengths; ++header) {
+                matches[slot * kLengths + header] =
+                    header < kLengthHeaders - 1
+                        ? headers[header]
+                        : headers[kLengthHeaders - 1] + length[header - (kLengthHeaders - 1)];
+            }
         }
-        return main[static_cast<size_t>(kChars + slot * static_cast<int>(kLengthHeaders)) +
-                    kLengthHeaders - 1] +
-               length[header - (kLengthHeaders - 1)];
     }
 };
 
@@ -136,37 +151,35 @@ class NearOptimalParser : public Parser {
     std::vector<Item> CheapestPath(uint32_t frameStart, uint32_t frameEnd, RepeatOffsets& repeats,
                                    const Prices& prices) {
         const uint32_t size = frameEnd - frameStart;
-        m_cost.assign(size + 1, kUnreached);
-        m_length.assign(size + 1, 0);
-        m_offset.assign(size + 1, 0);
+        m_way.assign(size + 1, Way{kUnreached, 0, 0});
         m_repeats.resize(size + 1);
         std::vector<Item> items;
         uint32_t segment = 0;  // where the walk started: a frame's start, or a long match's end
-        m_cost[0] = 0;
+        m_way[0].cost = 0;
         m_repeats[0] = repeats;
         const auto relax = [this](uint32_t to, uint32_t cost, uint32_t length, uint32_t offset) {
-            if (cost < m_cost[to]) {
-                m_cost[to] = cost;
-                m_length[to] = length;
-                m_offset[to] = offset;
-            }
+            if (cost < m_way[to].cost) m_way[to] = {cost, length, offset};
         };
         for (uint32_t i = 0; i < size; ++i) {
             if (i > segment) {
                 // The offsets along the cheapest way here, now that it is known.
-                m_repeats[i] = m_repeats[i - m_length[i]];
-                if (m_length[i] > 1) m_repeats[i].Use(m_offset[i]);
+                m_repeats[i] = m_repeats[i - m_way[i].length];
+                if (m_way[i].length > 1) m_repeats[i].Use(m_way[i].offset);
             }
             const RepeatOffsets& here = m_repeats[i];
             const uint32_t position = frameStart + i;
-            const uint32_t base = m_cost[i];
+            const uint32_t base = m_way[i].cost;
             const uint32_t limit = std::min(kMaxMatch, size - i);
-            relax(i + 1, base + prices.main[*m_history.At(position)], 1, 0);
+            const uint8_t* bytes = m_history.At(position);
+            relax(i + 1, base + prices.main[bytes[0]], 1, 0);
 
             uint32_t longest = 0, longestOffset = 0;
-            for (int r = 0; r < 3; ++r) {
+            for (int r = 0; r < 3 && limit >= kMinMatch; ++r) {
                 const uint32_t offset = here.offsets[r];
                 if (here.Find(offset) != r || !m_history.UsableOffset(position, offset)) continue;
+                // Most repeats do not match at all here: two bytes tell.
+                const uint8_t* source = m_history.At(position - offset);
+                if (source[0] != bytes[0] || source[1] != bytes[1]) continue;
                 const uint32_t length = m_history.MatchLength(position - offset, position, limit);
                 if (length > longest) longest = length, longestOffset = offset;
                 for (uint32_t n = kMinMatch; n <= length; ++n) {
@@ -198,10 +211,10 @@ class NearOptimalParser : public Parser {
                 items.push_back(MatchItem(longest, longestOffset, after));
                 const uint32_t next = i + longest;
                 for (uint32_t j = i + 1; j <= std::min(size, i + kMaxMatch); ++j) {
-                    m_cost[j] = kUnreached;
+                    m_way[j].cost = kUnreached;
                 }
                 segment = next;
-                m_cost[next] = 0;
+                m_way[next].cost = 0;
                 m_repeats[next] = after;
                 i = next - 1;
             }
@@ -219,15 +232,15 @@ class NearOptimalParser : public Parser {
     // after them are left in m_endRepeats.
     void TraceBack(uint32_t frameStart, uint32_t start, uint32_t end, std::vector<Item>& items) {
         m_path.clear();
-        for (uint32_t at = end; at > start; at -= m_length[at]) m_path.push_back(at);
+        for (uint32_t at = end; at > start; at -= m_way[at].length) m_path.push_back(at);
         RepeatOffsets repeats = m_repeats[start];
         for (auto step = m_path.rbegin(); step != m_path.rend(); ++step) {
             const uint32_t to = *step;
-            const uint32_t length = m_length[to];
+            const uint32_t length = m_way[to].length;
             if (length == 1) {
                 items.push_back(LiteralItem(*m_history.At(frameStart + to - 1)));
             } else {
-                items.push_back(MatchItem(length, m_offset[to], repeats));
+                items.push_back(MatchItem(length, m_way[to].offset, repeats));
             }
         }
         m_endRepeats = repeats;
@@ -243,9 +256,12 @@ class NearOptimalParser : public Parser {
     std::vector<uint32_t> m_first;  // a position's first match in m_matches
     // The cheapest way to each position of the frame: its cost, its last
     // step (length 1 for a literal) and the offsets there.
-    std::vector<uint32_t> m_cost;
-    std::vector<uint32_t> m_length;
-    std::vector<uint32_t> m_offset;
+    struct Way {
+        uint32_t cost;
+        uint32_t length;
+        uint32_t offset;
+    };
+    std::vector<Way> m_way;
     std::vector<RepeatOffsets> m_repeats;
     std::vector<uint32_t> m_path;
     RepeatOffsets m_endRepeats;
