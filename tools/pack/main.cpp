@@ -247,7 +247,14 @@ int Run(int argc, char** argv) {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
         if (error.get_exit_code() == 0) return app.exit(error);  // --help, --version
-        std::cerr << "tirn-pack: " << error.what() << " (see tirn-pack --help)\n";
+        // No sub-command matched: what CLI11 left unparsed names the one
+        // asked for.
+        const std::vector<std::string> left = app.remaining();
+        if (app.get_subcommands().empty() && !left.empty() && left[0][0] != '-') {
+            std::cerr << "tirn-pack: unknown command '" << left[0] << "' (see tirn-pack --help)\n";
+        } else {
+            std::cerr << "tirn-pack: " << error.what() << " (see tirn-pack --help)\n";
+        }
         return kExitUsage;
     }
     return run.exitCode;
