@@ -95,6 +95,42 @@ uint64_t AlignedSavings(const SymbolCounts& counts, const std::vector<uint8_t>& 
     return verbatim > aligned ? verbatim - aligned : 0;
 }
 
+// A block's codes and its type, as its frames are written.
+struct BlockTrees {
+    Code main, length, aligned;
+    uint32_t type = kVerbatim;
+};
+
+void PutItems(BitWriter& bits, const std::vector<Item>& items, const BlockTrees& trees) {
+    for (const Item& item : items) {
+        trees.main.Put(bits, item.mainSymbol);
+        if (!item.IsMatch()) continue;
+        if (item.HasLengthSymbol()) trees.length.Put(bits, item.lengthSymbol);
+        if (trees.type == kAligned && item.footerBits >= 3) {
+            if (item.footerBits > 3) bits.Put(item.footer >> 3, item.footerBits - 3);
+            trees.aligned.Put(bits, item.footer & 7);
+        } else if (item.footerBits > 0) {
+            bits.Put(item.footer, item.footerBits);
+        }
+    }
+}
+
+// The block's type and size, its aligned tree if any, and its main and
+// length trees as changes to the last block's (sent).
+void PutBlockHeader(BitWriter& bits, const BlockTrees& trees, uint32_t size, const BlockCodes& sent,
+                    int mainSymbols) {
+    bits.Put(trees.type, 3);
+    bits.Put(size >> 8, 16);
+    bits.Put(size & 0xFF, 8);
+    if (trees.type == kAligned) {
+        for (int symbol = 0; symbol < kAlignedSymbols; ++symbol)
+            bits.Put(trees.aligned.lengths[static_cast<size_t>(symbol)], 3);
+    }
+    TreeLengths(trees.main.lengths, sent.main, 0, kChars).Put(bits);
+    TreeLengths(trees.main.lengths, sent.main, kChars, mainSymbols - kChars).Put(bits);
+    TreeLengths(trees.length.lengths, sent.length, 0, kLengthSymbols).Put(bits);
+}
+
 }  // namespace
 
 void BitWriter::Put(uint32_t value, int bits) {
@@ -146,11 +182,11 @@ uint64_t BlockCost(const SymbolCounts& counts, const BlockCodes& previous, Block
 
 void BlockWriter::Put(const std::vector<FrameItems>& frames, const SymbolCounts& counts,
                       std::vector<DataBlock>& out) {
-    Code main, length, aligned;
-    main.Build(counts.main, kMaxCodeLength);
-    length.Build(counts.length, kMaxCodeLength);
-    aligned.Build(counts.aligned, kMaxAlignedLength);
-    const BlockType type = AlignedSavings(counts, aligned.lengths) > 0 ? kAligned : kVerbatim;
+    BlockTrees trees;
+    trees.main.Build(counts.main, kMaxCodeLength);
+    trees.length.Build(counts.length, kMaxCodeLength);
+    trees.aligned.Build(counts.aligned, kMaxAlignedLength);
+    trees.type = AlignedSavings(counts, trees.aligned.lengths) > 0 ? kAligned : kVerbatim;
     uint32_t size = 0;
     for (const FrameItems& frame : frames) size += frame.size;
 
@@ -164,33 +200,12 @@ void BlockWriter::Put(const std::vector<FrameItems>& frames, const SymbolCounts&
             bits.Put(kTranslationSize & 0xFFFF, 16);
             m_started = true;
         }
-        if (f == 0) {
-            bits.Put(type, 3);
-            bits.Put(size >> 8, 16);
-            bits.Put(size & 0xFF, 8);
-            if (type == kAligned) {
-                for (int symbol = 0; symbol < kAlignedSymbols; ++symbol)
-                    bits.Put(aligned.lengths[static_cast<size_t>(symbol)], 3);
-            }
-            TreeLengths(main.lengths, m_sent.main, 0, kChars).Put(bits);
-            TreeLengths(main.lengths, m_sent.main, kChars, m_mainSymbols - kChars).Put(bits);
-            TreeLengths(length.lengths, m_sent.length, 0, kLengthSymbols).Put(bits);
-        }
-        for (const Item& item : frames[f].items) {
-            main.Put(bits, item.mainSymbol);
-            if (!item.IsMatch()) continue;
-            if (item.HasLengthSymbol()) length.Put(bits, item.lengthSymbol);
-            if (type == kAligned && item.footerBits >= 3) {
-                if (item.footerBits > 3) bits.Put(item.footer >> 3, item.footerBits - 3);
-                aligned.Put(bits, item.footer & 7);
-            } else if (item.footerBits > 0) {
-                bits.Put(item.footer, item.footerBits);
-            }
-        }
+        if (f == 0) PutBlockHeader(bits, trees, size, m_sent, m_mainSymbols);
+        PutItems(bits, frames[f].items, trees);
         bits.AlignToWord();
     }
-    m_sent.main = std::move(main.lengths);
-    m_sent.length = std::move(length.lengths);
+    m_sent.main = std::move(trees.main.lengths);
+    m_sent.length = std::move(trees.length.lengths);
 }
 
 }  // namespace tirn::cabinet::lzx

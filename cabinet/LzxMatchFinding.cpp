@@ -89,17 +89,10 @@ void BinaryTreeFinder::Skip(uint32_t position, uint32_t compare) {
 }
 
 template <bool kCollect>
-void BinaryTreeFinder::Walk(uint32_t position, uint32_t limit, uint32_t compare,
-                            std::vector<MatchCandidate>* out) {
-    const uint32_t mask = m_history.Window() - 1;
-    const uint32_t slot = position & mask;
-    uint32_t* const children = m_children.data();
-    children[2 * slot] = children[2 * slot + 1] = kNone;
-    const uint32_t available = compare - position;
-    if (available < 2) return;
+uint32_t BinaryTreeFinder::NearCopies(uint32_t position, uint32_t limit, uint32_t available,
+                                      std::vector<MatchCandidate>* out) {
     const uint8_t* here = m_history.At(position);
     uint32_t best = 1;
-
     // Lengths 2 and 3 need a near copy to pay: the latest one of the prefix
     // (of its hash, for 3 bytes), taken when it has exactly that length.
     const auto nearest = [&](uint32_t& head, uint32_t length) {
@@ -112,11 +105,36 @@ void BinaryTreeFinder::Walk(uint32_t position, uint32_t limit, uint32_t compare,
         head = position;
     };
     nearest(m_head2[uint32_t{here[0]} | uint32_t{here[1]} << 8], 2);
-    if (available < 3) return;
-    nearest(m_head3[Hash3(here)], 3);
+    if (available >= 3) nearest(m_head3[Hash3(here)], 3);
+    return best;
+}
+
+uint32_t BinaryTreeFinder::Collect(uint32_t position, uint32_t candidate, uint32_t length,
+                                   uint32_t limit, uint32_t best,
+                                   std::vector<MatchCandidate>& out) const {
+    // A match as long as the nice length is followed to its end.
+    const uint32_t toWindowEnd = m_history.Window() - (candidate & (m_history.Window() - 1));
+    const uint32_t full = length == m_niceLength ? m_history.MatchLength(candidate, position, limit)
+                                                 : std::min({length, limit, toWindowEnd});
+    if (full <= best || full < 2) return best;
+    out.push_back({full, position - candidate});
+    return full;
+}
+
+template <bool kCollect>
+void BinaryTreeFinder::Walk(uint32_t position, uint32_t limit, uint32_t compare,
+                            std::vector<MatchCandidate>* out) {
+    const uint32_t mask = m_history.Window() - 1;
+    const uint32_t slot = position & mask;
+    uint32_t* const children = m_children.data();
+    children[2 * slot] = children[2 * slot + 1] = kNone;
+    const uint32_t available = compare - position;
+    if (available < 2) return;
+    uint32_t best = NearCopies<kCollect>(position, limit, available, out);
     if (available < 4) return;
 
     // Longer ones: the tree of the 4-byte prefix's hash.
+    const uint8_t* here = m_history.At(position);
     uint32_t& head4 = m_head4[Hash4(here)];
     uint32_t candidate = head4;
     head4 = position;
@@ -131,17 +149,8 @@ void BinaryTreeFinder::Walk(uint32_t position, uint32_t limit, uint32_t compare,
         // Every length is measured here, never assumed from the tree: a tree
         // built near a frame's end saw fewer bytes than there are now.
         const uint32_t length = History::CommonLength(there, here, treeLimit);
-        if (kCollect && length > best) {
-            // A match as long as the nice length is followed to its end.
-            const uint32_t toWindowEnd = m_history.Window() - (candidate & mask);
-            const uint32_t full = length == m_niceLength
-                                      ? m_history.MatchLength(candidate, position, limit)
-                                      : std::min({length, limit, toWindowEnd});
-            if (full > best && full >= 2) {
-                out->push_back({full, position - candidate});
-                best = full;
-            }
-        }
+        if (kCollect && length > best)
+            best = Collect(position, candidate, length, limit, best, *out);
         const uint32_t candidateSlot = candidate & mask;
         if (length == treeLimit) {
             // Equal as far as the tree looks: this position takes its place.

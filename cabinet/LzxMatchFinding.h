@@ -110,6 +110,15 @@ class BinaryTreeFinder {
     template <bool kCollect>
     void Walk(uint32_t position, uint32_t limit, uint32_t compare,
               std::vector<MatchCandidate>* out);
+    // The nearest 2- and 3-byte copies (entering position as the latest);
+    // returns the longest collected, 1 when none.
+    template <bool kCollect>
+    uint32_t NearCopies(uint32_t position, uint32_t limit, uint32_t available,
+                        std::vector<MatchCandidate>* out);
+    // A tree node's match of length at candidate, collected when longer than
+    // best; returns the new best.
+    uint32_t Collect(uint32_t position, uint32_t candidate, uint32_t length, uint32_t limit,
+                     uint32_t best, std::vector<MatchCandidate>& out) const;
 
     const History& m_history;
     const int m_depth;
