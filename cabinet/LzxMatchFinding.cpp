@@ -130,17 +130,25 @@ void BinaryTreeFinder::Walk(uint32_t position, uint32_t limit, uint32_t compare,
     children[2 * slot] = children[2 * slot + 1] = kNone;
     const uint32_t available = compare - position;
     if (available < 2) return;
-    uint32_t best = NearCopies<kCollect>(position, limit, available, out);
+    const uint32_t best = NearCopies<kCollect>(position, limit, available, out);
     if (available < 4) return;
 
-    // Longer ones: the tree of the 4-byte prefix's hash.
-    const uint8_t* here = m_history.At(position);
-    uint32_t& head4 = m_head4[Hash4(here)];
-    uint32_t candidate = head4;
+    // Longer ones: the tree of the 4-byte prefix's hash, which position now
+    // roots.
+    uint32_t& head4 = m_head4[Hash4(m_history.At(position))];
+    const uint32_t root = head4;
     head4 = position;
-    uint32_t* smallerSlot = &children[2 * slot];
-    uint32_t* largerSlot = &children[2 * slot + 1];
-    const uint32_t treeLimit = std::min(m_niceLength, available);
+    Descend<kCollect>(position, root, std::min(m_niceLength, available), limit, best, out);
+}
+
+template <bool kCollect>
+void BinaryTreeFinder::Descend(uint32_t position, uint32_t candidate, uint32_t treeLimit,
+                               uint32_t limit, uint32_t best, std::vector<MatchCandidate>* out) {
+    const uint32_t mask = m_history.Window() - 1;
+    uint32_t* const children = m_children.data();
+    const uint8_t* here = m_history.At(position);
+    uint32_t* smallerSlot = &children[2 * (position & mask)];
+    uint32_t* largerSlot = smallerSlot + 1;
     const uint32_t oldest = m_history.OldestSource(position);
     for (int depth = m_depth; depth > 0; --depth) {
         // (kNone is past every position.)

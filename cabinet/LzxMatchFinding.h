@@ -113,8 +113,15 @@ class BinaryTreeFinder {
     // The nearest 2- and 3-byte copies (entering position as the latest);
     // returns the longest collected, 1 when none.
     template <bool kCollect>
-    uint32_t NearCopies(uint32_t position, uint32_t limit, uint32_t available,
-                        std::vector<MatchCandidate>* out);
+    [[gnu::always_inline]] inline uint32_t NearCopies(uint32_t position, uint32_t limit,
+                                                      uint32_t available,
+                                                      std::vector<MatchCandidate>* out);
+    // Walks down a tree from candidate: collects the matches longer than
+    // best, and hangs the nodes passed beneath position, the new root.
+    template <bool kCollect>
+    [[gnu::always_inline]] inline void Descend(uint32_t position, uint32_t candidate,
+                                               uint32_t treeLimit, uint32_t limit, uint32_t best,
+                                               std::vector<MatchCandidate>* out);
     // A tree node's match of length at candidate, collected when longer than
     // best; returns the new best.
     uint32_t Collect(uint32_t position, uint32_t candidate, uint32_t length, uint32_t limit,
