@@ -32,10 +32,10 @@ class History {
     // An offset a match at position may use: inside the window (less 3, as
     // the format asks) and inside what is kept.
     bool UsableOffset(uint32_t position, uint32_t offset) const {
-        return offset >= 1 && offset <= position && offset <= m_window - 3 &&
-               position - offset >= m_start;
+        return offset >= 1 && offset <= position && position - offset >= OldestSource(position);
     }
-    // The earliest source whose offset is usable at position.
+    // The earliest source whose offset is usable at position: the one rule
+    // above, as the tree walk checks it once a position.
     uint32_t OldestSource(uint32_t position) const {
         const uint32_t reach = m_window - 3;
         return std::max(m_start, position > reach ? position - reach : 0u);
