@@ -1,5 +1,6 @@
 #include "tests/unit/TestSupport.h"
 
+#include <cstdio>
 #include <stdexcept>
 
 namespace tirn::test {
@@ -91,16 +92,27 @@ DWORD RunAndWait(const std::wstring& commandLine, DWORD timeoutMs) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    std::wstring writable = commandLine;
-    if (!::CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &process)) {
-        return ~0u;
+    // Under a loaded shared wineserver a start can fail once where the next
+    // one succeeds; what is under test is the program, not the start. Each
+    // failure is told, so a start that never works is still plain to see.
+    bool started = false;
+    for (int attempt = 1; attempt <= 3 && !started; ++attempt) {
+        std::wstring writable = commandLine;
+        started = ::CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                   nullptr, &startup, &process);
+        if (!started) {
+            std::fprintf(stderr, "RunAndWait: CreateProcess failed (error %lu), attempt %d of 3\n",
+                         ::GetLastError(), attempt);
+            ::Sleep(200);
+        }
     }
+    if (!started) return ~0u;
     ::CloseHandle(process.hThread);
     DWORD code = ~0u;
     if (::WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
         ::GetExitCodeProcess(process.hProcess, &code);
     } else {
+        std::fprintf(stderr, "RunAndWait: no end within %lu ms, terminated\n", timeoutMs);
         ::TerminateProcess(process.hProcess, ~0u);
     }
     ::CloseHandle(process.hProcess);
