@@ -40,8 +40,6 @@ class LauncherRun {
     // variable ("NAME=value"), when given, is set in the launcher's
     // environment, replacing an inherited one of that name.
     explicit LauncherRun(const std::wstring& setup, const std::wstring& variable = {}) {
-        STARTUPINFOW startup{};
-        startup.cb = sizeof(startup);
         std::wstring commandLine = L"\"" + setup + L"\"";
         std::wstring environment;
         if (!variable.empty()) {
@@ -54,11 +52,11 @@ class LauncherRun {
             ::FreeEnvironmentStringsW(inherited);
             environment.append(variable).push_back(L'\0');
         }
-        if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
-                             CREATE_UNICODE_ENVIRONMENT,
-                             environment.empty() ? nullptr : environment.data(), nullptr, &startup,
-                             &m_process)) {
+        if (tirn::test::StartProcess(commandLine, m_process, CREATE_UNICODE_ENVIRONMENT,
+                                     environment.empty() ? nullptr : environment.data())) {
             ::CloseHandle(m_process.hThread);
+        } else {
+            m_process = {};
         }
     }
     ~LauncherRun() {

@@ -88,25 +88,29 @@ void CreateEmptyFile(const std::wstring& path) {
     WriteWholeFile(path, {});
 }
 
-DWORD RunAndWait(const std::wstring& commandLine, DWORD timeoutMs) {
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    // Under a loaded shared wineserver a start can fail once where the next
-    // one succeeds; what is under test is the program, not the start. Each
-    // failure is told, so a start that never works is still plain to see.
-    bool started = false;
-    for (int attempt = 1; attempt <= 3 && !started; ++attempt) {
+// Under a loaded shared wineserver a start can fail once where the next one
+// succeeds; what is under test is the program, not the start. Each failure
+// is told, so a start that never works is still plain to see.
+bool StartProcess(const std::wstring& commandLine, PROCESS_INFORMATION& process, DWORD flags,
+                  wchar_t* environment) {
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
         std::wstring writable = commandLine;
-        started = ::CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                   nullptr, &startup, &process);
-        if (!started) {
-            std::fprintf(stderr, "RunAndWait: CreateProcess failed (error %lu), attempt %d of 3\n",
-                         ::GetLastError(), attempt);
-            ::Sleep(200);
+        if (::CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, flags, environment,
+                             nullptr, &startup, &process)) {
+            return true;
         }
+        std::fprintf(stderr, "StartProcess: CreateProcess failed (error %lu), attempt %d of 3\n",
+                     ::GetLastError(), attempt);
+        ::Sleep(200);
     }
-    if (!started) return ~0u;
+    return false;
+}
+
+DWORD RunAndWait(const std::wstring& commandLine, DWORD timeoutMs) {
+    PROCESS_INFORMATION process{};
+    if (!StartProcess(commandLine, process)) return ~0u;
     ::CloseHandle(process.hThread);
     DWORD code = ~0u;
     if (::WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {

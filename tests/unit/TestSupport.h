@@ -41,6 +41,11 @@ inline constexpr wchar_t kRecordKey[] = L"Software\\Tirn";
 inline constexpr REGSAM kRecordView = KEY_WOW64_32KEY;
 void DeleteRecord(REGSAM view = kRecordView);
 
+// Starts a command line, trying again (and saying so) when the start itself
+// fails; false when it never starts.
+bool StartProcess(const std::wstring& commandLine, PROCESS_INFORMATION& process, DWORD flags = 0,
+                  wchar_t* environment = nullptr);
+
 // Runs a command line and returns its exit code; ~0u when it cannot start or
 // does not end within the time-out.
 DWORD RunAndWait(const std::wstring& commandLine, DWORD timeoutMs = 30000);
