@@ -55,8 +55,6 @@ class LauncherRun {
         if (tirn::test::StartProcess(commandLine, m_process, CREATE_UNICODE_ENVIRONMENT,
                                      environment.empty() ? nullptr : environment.data())) {
             ::CloseHandle(m_process.hThread);
-        } else {
-            m_process = {};
         }
     }
     ~LauncherRun() {

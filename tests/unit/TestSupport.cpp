@@ -93,7 +93,9 @@ void CreateEmptyFile(const std::wstring& path) {
 // is told, so a start that never works is still plain to see.
 bool StartProcess(const std::wstring& commandLine, PROCESS_INFORMATION& process, DWORD flags,
                   wchar_t* environment) {
-    for (int attempt = 1; attempt <= 3; ++attempt) {
+    constexpr int kAttempts = 3;
+    for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+        if (attempt > 1) ::Sleep(200);
         STARTUPINFOW startup{};
         startup.cb = sizeof(startup);
         std::wstring writable = commandLine;
@@ -101,10 +103,10 @@ bool StartProcess(const std::wstring& commandLine, PROCESS_INFORMATION& process,
                              nullptr, &startup, &process)) {
             return true;
         }
-        std::fprintf(stderr, "StartProcess: CreateProcess failed (error %lu), attempt %d of 3\n",
-                     ::GetLastError(), attempt);
-        ::Sleep(200);
+        std::fprintf(stderr, "StartProcess: CreateProcess failed (error %lu), attempt %d of %d\n",
+                     ::GetLastError(), attempt, kAttempts);
     }
+    process = {};
     return false;
 }
 

@@ -42,7 +42,7 @@ inline constexpr REGSAM kRecordView = KEY_WOW64_32KEY;
 void DeleteRecord(REGSAM view = kRecordView);
 
 // Starts a command line, trying again (and saying so) when the start itself
-// fails; false when it never starts.
+// fails; false, with process left empty, when it never starts.
 bool StartProcess(const std::wstring& commandLine, PROCESS_INFORMATION& process, DWORD flags = 0,
                   wchar_t* environment = nullptr);
 
