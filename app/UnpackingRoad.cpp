@@ -4,13 +4,12 @@
 #include "framework/ScopedHandle.h"
 #include "package/CabinetExtraction.h"
 #include "package/PayloadStaging.h"
+#include "package/StagingDirectory.h"
 #include "package/ProgramLaunch.h"
 #include "package/SelfImageView.h"
 #include "package/ViewGuard.h"
 #include "format/PackageTrailer.h"
 #include "ui/InitializingDlg.h"
-
-#include <shlwapi.h>
 
 #include <memory>
 
@@ -51,16 +50,18 @@ RoadResult RunRoad(const RoadRequest& request) {
     wchar_t stagingDirectory[MAX_PATH];
     if (GetStagingDirectory(stagingDirectory) == 0) return Ended(RoadOutcome::NoStagingDirectory);
     ScopedHandle stagingHold;  // until after the launch
-    if (!PrepareStagingDirectory(stagingDirectory, stagingHold) ||
-        !::PathIsDirectoryW(stagingDirectory)) {
+    if (!PrepareStagingDirectory(stagingDirectory, stagingHold)) {
         return Ended(RoadOutcome::NoStagingDirectory);
     }
+    // The cabinet library takes a path: the file is made through the held
+    // directory, and the path names it while that directory is held.
     wchar_t stagingFile[MAX_PATH];
     if (CombinePath(stagingDirectory, MAX_PATH, stagingFile, kStagingFileName) == 0) {
         return Ended(RoadOutcome::StagingFailed);
     }
     const uint8_t* payload = view.Data() + located->offset + tirn::format::kTrailerSize;
-    if (WritePayloadFile(payload, located->trailer.payloadSize, stagingFile) == 0) {
+    if (WritePayloadFileIn(stagingHold.Get(), kStagingFileName, payload,
+                           located->trailer.payloadSize) == 0) {
         return Ended(RoadOutcome::StagingFailed);
     }
 

@@ -2,7 +2,7 @@
 
 #include "framework/PathJoin.h"
 
-#include "package/PayloadStaging.h"
+#include "package/StagingSecurity.h"
 #include "framework/ScopedHandle.h"
 
 #include <shlwapi.h>

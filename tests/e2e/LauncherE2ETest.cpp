@@ -11,8 +11,10 @@
 #include <gtest/gtest.h>
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cwchar>
+#include <functional>
 #include <optional>
 #include <thread>
 #include <string>
@@ -481,18 +483,52 @@ std::wstring StagingDirectory() {
     return std::wstring(temp) + L"TirnHome2014";
 }
 
-// The staging place and whatever earlier runs left beside it: the names
-// taken when it could not be used ("-1"...) and the ones moved aside.
-void RemoveStagingPlaces() {
-    const std::wstring staging = StagingDirectory();
-    const std::wstring parent = staging.substr(0, staging.find_last_of(L'\\') + 1);
+// A name the launcher made when its own was taken: "Tirn" and eight random
+// characters, as long as the own name.
+bool IsRandomStagingName(const std::wstring& path) {
+    const std::wstring name = path.substr(path.find_last_of(L'\\') + 1);
+    return name.size() == 12 && name.starts_with(L"Tirn") && name != L"TirnHome2014" &&
+           std::all_of(name.begin() + 4, name.end(), [](wchar_t c) {
+               return (c >= L'a' && c <= L'z') || (c >= L'2' && c <= L'7');
+           });
+}
+
+// The staging places in a temporary directory: the own name, the ones moved
+// aside or taken beside it, and the random names made when it was taken.
+std::vector<std::wstring> StagingPlaces(const std::wstring& temp) {
+    std::vector<std::wstring> places;
     WIN32_FIND_DATAW found;
-    HANDLE search = ::FindFirstFileW((staging + L"*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return;
+    HANDLE search = ::FindFirstFileW((temp + L"Tirn*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return places;
     do {
-        RemoveTree(parent + found.cFileName);
+        const std::wstring name = found.cFileName;
+        if (name.starts_with(L"TirnHome2014") || IsRandomStagingName(name)) {
+            places.push_back(temp + name);
+        }
     } while (::FindNextFileW(search, &found));
     ::FindClose(search);
+    return places;
+}
+
+std::wstring TemporaryDirectory() {
+    wchar_t temp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, temp);
+    return temp;
+}
+
+void RemoveStagingPlaces() {
+    for (const std::wstring& place : StagingPlaces(TemporaryDirectory())) RemoveTree(place);
+}
+
+// The directories of temp from which the stand-in installer was started.
+std::vector<std::wstring> StartedFrom(const std::wstring& temp) {
+    std::vector<std::wstring> started;
+    for (const std::wstring& place : StagingPlaces(temp)) {
+        if (::PathFileExistsW((place + L"\\TirnHomeSetup.exe.started").c_str())) {
+            started.push_back(place);
+        }
+    }
+    return started;
 }
 
 class UnpackingRoad : public LauncherE2E {
@@ -642,7 +678,7 @@ TEST_F(UnpackingRoad, AStagingDirectoryLeftByAnEarlierRunMakesWayForANewOne) {
 // planted in the staging place before the run, under a name the installer
 // loads from its own directory, must never reach the elevated installer.
 // Once with the planting process still holding the directory open for
-// writing (it cannot then be moved aside: the next name is made new).
+// writing (it cannot then be moved aside: a random name is made new).
 TEST_F(UnpackingRoad, NothingPlantedInTheStagingPlaceReachesTheInstaller) {
     for (bool holding : {false, true}) {
         SCOPED_TRACE(holding ? "the planter holds the directory open" : "planted earlier");
@@ -659,7 +695,14 @@ TEST_F(UnpackingRoad, NothingPlantedInTheStagingPlaceReachesTheInstaller) {
             ASSERT_TRUE(planter.IsValid());
         }
         EXPECT_EQ(RunToEnd(Setup(L"standin-v5.exe")), 0u);
-        const std::wstring staging = StagingDirectory() + (holding ? L"-1" : L"");
+        const std::vector<std::wstring> started = StartedFrom(TemporaryDirectory());
+        ASSERT_EQ(started.size(), 1u);
+        const std::wstring& staging = started[0];
+        if (holding) {
+            EXPECT_TRUE(IsRandomStagingName(staging)) << Utf8(staging);
+        } else {
+            EXPECT_EQ(staging, StagingDirectory());
+        }
         const std::wstring installer = staging + L"\\TirnHomeSetup.exe";
         std::vector<std::string> lines = StartedLines(installer, 10000);
         ASSERT_EQ(lines.size(), 3u);
@@ -672,6 +715,102 @@ TEST_F(UnpackingRoad, NothingPlantedInTheStagingPlaceReachesTheInstaller) {
         }
         EXPECT_FALSE(::PathFileExistsW((staging + L"\\TirnSetupPlugin.dll").c_str()));
     }
+}
+
+// Whatever takes the staging place's own name (a file, a link to another
+// directory, a directory held open so that it cannot be moved), and the
+// names earlier versions fell back to taken as well: the installer still
+// starts, from a new directory of a random name, and nothing taken changes.
+TEST_F(UnpackingRoad, ATakenStagingPlaceIsPassedOver) {
+    struct Case {
+        const char* name;
+        std::function<void(const std::wstring& staging, const std::wstring& other,
+                           ScopedHandle& holder)>
+            take;
+    };
+    const Case cases[] = {
+        {"a file", [](const std::wstring& staging, const std::wstring&,
+                      ScopedHandle&) { WriteWholeFile(staging, {'x'}); }},
+        {"a link to another directory",
+         [](const std::wstring& staging, const std::wstring& other, ScopedHandle&) {
+             ASSERT_TRUE(tirn::test::MakeHostLink(staging, other));
+         }},
+        {"a directory held open",
+         [](const std::wstring& staging, const std::wstring&, ScopedHandle& holder) {
+             ::CreateDirectoryW(staging.c_str(), nullptr);
+             WriteWholeFile(staging + L"\\TirnHomeSetup.cab", {'x'});
+             holder.Reset(::CreateFileW(staging.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+             ASSERT_TRUE(holder.IsValid());
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RemoveStagingPlaces();
+        tirn::test::DeleteRecord();
+        const std::wstring other = m_dir / L"other";
+        RemoveTree(other);
+        ::CreateDirectoryW(other.c_str(), nullptr);
+        ScopedHandle holder;
+        c.take(StagingDirectory(), other, holder);
+        for (int n = 1; n <= 9; ++n) {
+            WriteWholeFile(StagingDirectory() + L"-" + std::to_wstring(n), {'x'});
+        }
+        const std::vector<std::wstring> taken = StagingPlaces(TemporaryDirectory());
+
+        EXPECT_EQ(RunToEnd(Setup(L"standin-v5.exe")), 0u);
+        const std::vector<std::wstring> started = StartedFrom(TemporaryDirectory());
+        ASSERT_EQ(started.size(), 1u);
+        EXPECT_TRUE(IsRandomStagingName(started[0])) << Utf8(started[0]);
+        const std::vector<std::string> lines =
+            StartedLines(started[0] + L"\\TirnHomeSetup.exe", 10000);
+        ASSERT_EQ(lines.size(), 3u);
+        EXPECT_EQ(lines[2], "DefinitionVersion=5");
+        EXPECT_EQ(RecordedVersion(), 5u);
+
+        std::vector<std::wstring> after = StagingPlaces(TemporaryDirectory());
+        std::erase(after, started[0]);
+        EXPECT_EQ(after, taken);
+        for (int n = 1; n <= 9; ++n) {
+            EXPECT_EQ(ReadWholeFile(StagingDirectory() + L"-" + std::to_wstring(n)),
+                      std::vector<uint8_t>{'x'});
+        }
+        EXPECT_TRUE(::PathIsDirectoryEmptyW(other.c_str())) << "written through the link";
+        const DWORD attributes = ::GetFileAttributesW(StagingDirectory().c_str());
+        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            EXPECT_EQ(ReadWholeFile(StagingDirectory()), std::vector<uint8_t>{'x'});
+        } else if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            EXPECT_EQ(ReadWholeFile(StagingDirectory() + L"\\TirnHomeSetup.cab"),
+                      std::vector<uint8_t>{'x'});
+        }
+        holder.Close();
+        RemoveStagingPlaces();
+    }
+}
+
+// The longest temporary directory that installs, as the README states it:
+// 224 units with its backslash, with the staging place's own name and with a
+// random one (every name the launcher makes is as long as its own).
+TEST_F(UnpackingRoad, TheLongestTemporaryDirectoryStatedInstallsWithEveryName) {
+    const std::wstring temp = L"C:\\" + std::wstring(220, L'x') + L"\\";
+    ASSERT_EQ(temp.size(), 224u);
+    RemoveTree(temp.substr(0, temp.size() - 1));
+    ASSERT_TRUE(::CreateDirectoryW(temp.c_str(), nullptr));
+    for (bool ownNameTaken : {false, true}) {
+        SCOPED_TRACE(ownNameTaken ? "own name taken" : "own name");
+        for (const std::wstring& place : StagingPlaces(temp)) RemoveTree(place);
+        if (ownNameTaken) WriteWholeFile(temp + L"TirnHome2014", {'x'});
+        tirn::test::DeleteRecord();
+        LauncherRun run(Setup(L"standin-v5.exe"), L"TMP=" + temp);
+        std::optional<DWORD> ended = run.WaitForEnd(60000);
+        ASSERT_TRUE(ended);
+        const std::vector<std::wstring> started = StartedFrom(temp);
+        ASSERT_EQ(started.size(), 1u);
+        EXPECT_EQ(IsRandomStagingName(started[0]), ownNameTaken) << Utf8(started[0]);
+        EXPECT_EQ(StartedLines(started[0] + L"\\TirnHomeSetup.exe", 10000).size(), 3u);
+    }
+    RemoveTree(temp.substr(0, temp.size() - 1));
 }
 
 // Broken and hostile packages: every one ends the launcher normally (no
@@ -753,20 +892,6 @@ TEST_F(UnpackingRoad, DismissingTheWindowAtAnyMomentLeavesNothingHalfDone) {
     }
 }
 
-// The staging place taken by a file: the road fails cleanly and nothing is
-// started. (A read-only staging place is staging-read-only.sh: Wine running
-// as root writes through the read-only attribute.)
-TEST_F(UnpackingRoad, AStagingPlaceTakenByAFileFailsCleanly) {
-    WriteWholeFile(StagingDirectory(), {'x'});
-    EXPECT_EQ(RunToEnd(Setup(L"standin-v5.exe")), 0u);
-    EXPECT_EQ(RecordedVersion(), std::nullopt);
-    EXPECT_EQ(ReadWholeFile(StagingDirectory()), std::vector<uint8_t>{'x'});
-    WIN32_FIND_DATAW found;
-    HANDLE other = ::FindFirstFileW((StagingDirectory() + L"?*").c_str(), &found);
-    EXPECT_EQ(other, INVALID_HANDLE_VALUE) << "made: " << Utf8(found.cFileName);
-    if (other != INVALID_HANDLE_VALUE) ::FindClose(other);
-}
-
 // An earlier run's staging file held open by another process (without any
 // sharing) does not stop the road: it goes on in a directory of its own, and
 // the held file is left as it was.
@@ -786,11 +911,12 @@ TEST_F(UnpackingRoad, AStagingFileHeldOpenElsewhereIsLeftAlone) {
     EXPECT_EQ(size.QuadPart, 1);
     EXPECT_TRUE(::ReadFile(locked.Get(), &first, 1, &read, nullptr));
     EXPECT_EQ(first, 'x');
-    // Started from a directory this run made (the place's own name once the
-    // earlier one is moved aside, or the next name).
-    const bool here = !StartedLines(Installer(), 10000).empty();
-    const bool next = !StartedLines(StagingDirectory() + L"-1\\TirnHomeSetup.exe", 0).empty();
-    EXPECT_TRUE(here != next);
+    // Started from a directory this run made: the place's own name once the
+    // earlier one is moved aside (Windows refuses to move a directory with a
+    // file open inside; Wine does not), or a random one.
+    const std::vector<std::wstring> started = StartedFrom(TemporaryDirectory());
+    ASSERT_EQ(started.size(), 1u);
+    EXPECT_TRUE(started[0] == StagingDirectory() || IsRandomStagingName(started[0]));
 }
 
 // A DLL of a system name beside the setup (a downloads folder) is never

@@ -3,7 +3,7 @@
 # holding an earlier run's files), or the staging file read-only in a
 # writable directory. Each run makes its staging directory new, so the road
 # goes on in a new one (the place's own name when what stands there can be
-# moved aside, the next name when not): the launcher ends normally, the
+# moved aside, a random name when not): the launcher ends normally, the
 # installer starts from the new directory, never the one left by an earlier
 # run, and nothing read-only is changed. Made read-only with the immutable
 # flag: Wine running as root writes through the read-only attribute.
@@ -16,7 +16,7 @@ wine_run=$3
 temp="$WINEPREFIX/drive_c/users/$(id -un)/Temp"
 staging=$temp/TirnHome2014
 
-places() { ls -d "$staging"* 2>/dev/null || true; }
+places() { ls -d "$temp"/Tirn* 2>/dev/null || true; }
 unlock() { for p in $(places); do chattr -R -i "$p" 2>/dev/null || true; done; }
 clear() { unlock; for p in $(places); do rm -rf "$p"; done; }
 hashes() { find "$@" -type f ! -name '*.started' -exec sha1sum {} + 2>/dev/null | awk '{print $1}' | sort; }
@@ -45,9 +45,9 @@ for case in "empty read-only directory" "read-only directory with an earlier run
     "$wine_run" reg delete 'HKLM\Software\Tirn' /reg:32 /f >/dev/null 2>&1 || true
     status=0
     "$wine_run" "$setup" || status=$?
-    started=$(ls "$staging"*/TirnHomeSetup.exe.started 2>/dev/null | head -1 || true)
+    started=$(ls "$temp"/Tirn*/TirnHomeSetup.exe.started 2>/dev/null | head -1 || true)
     for _ in $(seq 50); do [ -n "$started" ] && break; sleep 0.1
-        started=$(ls "$staging"*/TirnHomeSetup.exe.started 2>/dev/null | head -1 || true); done
+        started=$(ls "$temp"/Tirn*/TirnHomeSetup.exe.started 2>/dev/null | head -1 || true); done
     started_in=$(dirname "${started:-none/x}")
     # Every read-only file is still there, unchanged, wherever it now is.
     missing=$(comm -23 <(echo "$kept" | sed '/^$/d') <(hashes $(places)))

@@ -125,4 +125,51 @@ DWORD RunAndWait(const std::wstring& commandLine, DWORD timeoutMs) {
     return code;
 }
 
+std::string HostPath(const std::wstring& windowsPath) {
+    using UnixName = char*(CDECL*)(const wchar_t*);
+    const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void (*)()>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* name = unixName != nullptr ? unixName(windowsPath.c_str()) : nullptr;
+    if (name == nullptr) return {};
+    std::string path = name;
+    ::HeapFree(::GetProcessHeap(), 0, name);
+    return path;
+}
+
+// Wine starts a host program as it starts a Windows one, but its process
+// handle neither waits for it nor carries its exit code: the command leaves
+// a mark when it is done, and callers check what it did.
+bool RunOnHost(const std::string& shellCommand) {
+    static LONG counter = 0;
+    wchar_t temp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, temp);
+    const std::wstring mark = std::wstring(temp) + L"tirn-host-" +
+                              std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                              std::to_wstring(::InterlockedIncrement(&counter)) + L".done";
+    const std::string hostMark = HostPath(mark);
+    if (hostMark.empty() || shellCommand.find('"') != std::string::npos) return false;
+    const std::string script = "(" + shellCommand + "); touch '" + hostMark + "'";
+    std::wstring command(script.size(), L'\0');
+    command.resize(static_cast<size_t>(
+        ::MultiByteToWideChar(CP_UTF8, 0, script.data(), static_cast<int>(script.size()),
+                              command.data(), static_cast<int>(command.size()))));
+    PROCESS_INFORMATION process{};
+    if (!StartProcess(L"Z:\\bin\\sh -c \"" + command + L"\"", process)) return false;
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    for (int waited = 0; waited < 30000; waited += 10) {
+        if (::DeleteFileW(mark.c_str())) return true;
+        ::Sleep(10);
+    }
+    return false;
+}
+
+bool MakeHostLink(const std::wstring& link, const std::wstring& target) {
+    const std::string hostLink = HostPath(link), hostTarget = HostPath(target);
+    if (hostLink.empty() || hostTarget.empty()) return false;
+    RunOnHost("ln -sfn '" + hostTarget + "' '" + hostLink + "'");
+    return (::GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+           ::GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 }  // namespace tirn::test

@@ -50,4 +50,13 @@ bool StartProcess(const std::wstring& commandLine, PROCESS_INFORMATION& process,
 // does not end within the time-out.
 DWORD RunAndWait(const std::wstring& commandLine, DWORD timeoutMs = 30000);
 
+// The host (Linux) side of Wine, for what no Windows process can do there:
+// the host path of a Windows path ("" when there is none), and a shell
+// command run on the host to its end (true when it ran).
+std::string HostPath(const std::wstring& windowsPath);
+bool RunOnHost(const std::string& shellCommand);
+// A host symbolic link at link (a Windows path) to target; Wine shows it as
+// a reparse point.
+bool MakeHostLink(const std::wstring& link, const std::wstring& target);
+
 }  // namespace tirn::test

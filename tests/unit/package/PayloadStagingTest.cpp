@@ -1,5 +1,4 @@
 #include "package/PayloadStaging.h"
-#include "framework/ScopedHandle.h"
 #include "package/ViewGuard.h"
 #include "format/PayloadScrambling.h"
 #include "tests/unit/TestSupport.h"
@@ -8,8 +7,6 @@
 #include <shlwapi.h>
 
 #include <algorithm>
-#include <functional>
-#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -208,120 +205,6 @@ TEST(ViewGuard, AFaultWhileReadingTheSourceIsAFailureResultNotACrash) {
     EXPECT_EQ(WritePayloadFile(pages, 2 * system.dwPageSize, path.c_str()), 0);
     EXPECT_EQ(ReadWholeFile(path).size(), 0u);  // the first block failed to read
     ::VirtualFree(pages, 0, MEM_RELEASE);
-}
-
-}  // namespace
-
-namespace {
-
-// PrepareStagingDirectory over a path: the directory it made, or nothing.
-std::optional<std::wstring> Prepare(const std::wstring& path, ScopedHandle& hold) {
-    wchar_t directory[MAX_PATH];
-    ::wcscpy_s(directory, path.c_str());
-    if (!PrepareStagingDirectory(directory, hold)) return std::nullopt;
-    return std::wstring(directory);
-}
-
-std::vector<std::wstring> Entries(const std::wstring& directory) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found;
-    HANDLE search = ::FindFirstFileW((directory + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do {
-        const std::wstring name = found.cFileName;
-        if (name != L"." && name != L"..") names.push_back(name);
-    } while (::FindNextFileW(search, &found));
-    ::FindClose(search);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-// Whatever stood at the staging place before the run is never used: the
-// directory the road gets is one this call made, empty, and held.
-TEST(PrepareStagingDirectory, MakesANewDirectoryEveryRunAndMovesTheEarlierOneAside) {
-    struct Case {
-        const char* name;
-        std::function<void(const std::wstring&)> before;
-        const wchar_t* expectedName;               // the directory used
-        std::vector<std::wstring> expectedAround;  // entries of the parent afterwards
-    };
-    const auto plantFile = [](const std::wstring& staging) {
-        ::CreateDirectoryW(staging.c_str(), nullptr);
-        tirn::test::CreateEmptyFile(staging + L"\\version.dll");
-    };
-    const Case cases[] = {
-        {"nothing there", [](const std::wstring&) {}, L"TirnHome2014", {L"TirnHome2014"}},
-        // Moved aside, its plain files deleted, then it too.
-        {"an earlier directory with a planted file", plantFile, L"TirnHome2014", {L"TirnHome2014"}},
-        // A directory inside is not deleted: the one moved aside stays.
-        {"an earlier directory with a directory inside",
-         [](const std::wstring& staging) {
-             ::CreateDirectoryW(staging.c_str(), nullptr);
-             ::CreateDirectoryW((staging + L"\\inner").c_str(), nullptr);
-         },
-         L"TirnHome2014",
-         {L"TirnHome2014", L"old"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        ScratchDirectory dir;
-        const std::wstring staging = dir / L"TirnHome2014";
-        c.before(staging);
-        ScopedHandle hold;
-        const std::optional<std::wstring> made = Prepare(staging, hold);
-        ASSERT_TRUE(made);
-        EXPECT_EQ(*made, dir / c.expectedName);
-        EXPECT_TRUE(hold.IsValid());
-        EXPECT_TRUE(Entries(*made).empty());
-        std::vector<std::wstring> around = Entries(dir.Path());
-        for (std::wstring& name : around) {
-            if (name.size() > 4 && name.ends_with(L".old")) name = L"old";
-        }
-        EXPECT_EQ(around, c.expectedAround);
-        // Held: the directory cannot be renamed away (and replaced) meanwhile.
-        EXPECT_FALSE(::MoveFileW(made->c_str(), (*made + L"-moved").c_str()));
-        tirn::test::CreateEmptyFile(*made + L"\\TirnHomeSetup.cab");  // files go inside
-        hold.Close();
-        EXPECT_TRUE(::MoveFileW(made->c_str(), (*made + L"-moved").c_str()));
-    }
-}
-
-// The planting process still holds the earlier directory open (without
-// delete sharing, so it cannot be moved): the next free name is made new.
-TEST(PrepareStagingDirectory, AnEarlierDirectoryHeldOpenIsLeftAndTheNextNameIsMade) {
-    ScratchDirectory dir;
-    const std::wstring staging = dir / L"TirnHome2014";
-    ::CreateDirectoryW(staging.c_str(), nullptr);
-    tirn::test::CreateEmptyFile(staging + L"\\version.dll");
-    ScopedHandle planter(::CreateFileW(staging.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                       FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    ASSERT_TRUE(planter.IsValid());
-    // One more name is taken too, by a file that is no directory.
-    tirn::test::CreateEmptyFile(staging + L"-1");
-    ScopedHandle hold;
-    const std::optional<std::wstring> made = Prepare(staging, hold);
-    ASSERT_TRUE(made);
-    EXPECT_EQ(*made, staging + L"-2");
-    EXPECT_TRUE(Entries(*made).empty());
-    EXPECT_EQ(Entries(staging), std::vector<std::wstring>{L"version.dll"});
-    hold.Close();
-    planter.Close();
-}
-
-// "staging-link" beside this test is a link to another directory, made by
-// its CTest fixture (Wine shows a host symbolic link as a reparse point).
-TEST(PrepareStagingDirectory, RefusesALinkAndAFile) {
-    const std::wstring link = tirn::test::ExecutableDirectory() + L"staging-link";
-    ASSERT_TRUE(::GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
-    ScopedHandle hold;
-    EXPECT_FALSE(Prepare(link, hold));
-    EXPECT_FALSE(hold.IsValid());
-
-    ScratchDirectory dir;
-    tirn::test::CreateEmptyFile(dir / L"a-file");
-    EXPECT_FALSE(Prepare(dir / L"a-file", hold));
-    EXPECT_FALSE(hold.IsValid());
 }
 
 }  // namespace
