@@ -13,7 +13,9 @@ namespace {
 using NtCreateFileFunction = LONG(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
                                           PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG,
                                           ULONG, PVOID, ULONG);
+using NtSetInformationFileFunction = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
 constexpr ULONG kObjectCaseInsensitive = 0x00000040;
+constexpr ULONG kFileRenameInformation = 10;
 // A UNICODE_STRING counts bytes in 16 bits.
 constexpr size_t kMostNameUnits = 0x7FFF;
 }  // namespace
@@ -58,16 +60,39 @@ std::wstring FileNameOf(HANDLE file) {
     return std::wstring(info->FileName, units);
 }
 
-bool RenameTo(HANDLE file, std::wstring_view nativeTarget) {
-    if (nativeTarget.empty() || nativeTarget.size() > kMostNameUnits) return false;
-    const size_t bytes = sizeof(FILE_RENAME_INFO) + nativeTarget.size() * sizeof(wchar_t);
+bool RenameTo(HANDLE file, HANDLE directory, std::wstring_view target) {
+    if (target.empty() || target.size() > kMostNameUnits) return false;
+    const size_t bytes = sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t);
     std::unique_ptr<DWORD[]> buffer(new DWORD[bytes / sizeof(DWORD) + 1]());
     auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.get());
     rename->ReplaceIfExists = FALSE;
-    rename->RootDirectory = nullptr;
-    rename->FileNameLength = static_cast<DWORD>(nativeTarget.size() * sizeof(wchar_t));
-    std::memcpy(rename->FileName, nativeTarget.data(), rename->FileNameLength);
-    return ::SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(bytes));
+    rename->RootDirectory = directory;
+    rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+    std::memcpy(rename->FileName, target.data(), rename->FileNameLength);
+    // The native call: Wine's Win32 one refuses a name relative to a directory.
+    static const auto setInformation = EntryPoint<NtSetInformationFileFunction>(
+        ::GetModuleHandleW(L"ntdll.dll"), "NtSetInformationFile");
+    IO_STATUS_BLOCK status{};
+    return setInformation != nullptr &&
+           setInformation(file, &status, rename, static_cast<ULONG>(bytes),
+                          kFileRenameInformation) >= 0;
+}
+
+bool DrivePathOf(HANDLE file, wchar_t* out, size_t capacity) {
+    std::unique_ptr<wchar_t[]> path(new wchar_t[kMostNameUnits + 1]);
+    const DWORD length = ::GetFinalPathNameByHandleW(file, path.get(), kMostNameUnits + 1,
+                                                     FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length < 7 || length > kMostNameUnits) return false;
+    // "\\?\C:\..." only: "\\?\UNC\..." is a share whose server decides what it holds.
+    const wchar_t* drivePath = path.get() + 4;
+    const bool onDrive = std::wcsncmp(path.get(), L"\\\\?\\", 4) == 0 && drivePath[1] == L':' &&
+                         drivePath[2] == L'\\' &&
+                         ((drivePath[0] >= L'A' && drivePath[0] <= L'Z') ||
+                          (drivePath[0] >= L'a' && drivePath[0] <= L'z'));
+    const size_t units = length - 4;
+    if (!onDrive || units >= capacity) return false;
+    std::wmemcpy(out, drivePath, units + 1);
+    return true;
 }
 
 bool MarkForDeletion(HANDLE file) {

@@ -46,9 +46,16 @@ bool NativePath(const wchar_t* path, wchar_t* out, size_t capacity);
 // cannot be read.
 std::wstring FileNameOf(HANDLE file);
 
-// Gives what the handle holds (opened with DELETE) the native path target;
-// never replaces anything standing there.
-bool RenameTo(HANDLE file, std::wstring_view nativeTarget);
+// Gives what the handle holds (opened with DELETE) the name target inside
+// the directory held by directory (or the native path target when directory
+// is null); never replaces anything standing there.
+bool RenameTo(HANDLE file, HANDLE directory, std::wstring_view target);
+
+// The path of what the handle holds as Win32 names it on its drive
+// ("C:\Users\...\Temp\x"), every link on the way resolved, into
+// out[capacity]; false when it has no drive letter (a network share, a volume
+// without one) or would not fit whole.
+bool DrivePathOf(HANDLE file, wchar_t* out, size_t capacity);
 
 // Marks what the handle holds (opened with DELETE) for deletion when its
 // last handle closes. A directory must be empty.

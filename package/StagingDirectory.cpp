@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstring>
 #include <cwchar>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,11 @@ namespace {
 // A directory filled with entries by someone else is cleared this far, no
 // further: what is left stays moved aside.
 constexpr size_t kMostClearedEntries = 1024;
+constexpr size_t kMostListedRecords = 64 * 1024;
 constexpr int kNameTries = 16;
+// Making way at the own name may wait on another process (an oplock it
+// never lets go of): after this long the run goes on under another name.
+constexpr DWORD kMakeWayBudgetMs = 5000;
 // The native form adds "\??\" or "\??\UNC" to a path of MAX_PATH units.
 constexpr size_t kNativePathUnits = MAX_PATH + 8;
 constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -46,34 +51,19 @@ bool RandomCharacters(wchar_t* out, int count) {
     return true;
 }
 
-// path with its last component replaced by a random name, into out[MAX_PATH].
-bool RandomSibling(const wchar_t* path, wchar_t* out) {
-    const wchar_t* last = std::wcsrchr(path, L'\\');
-    if (last == nullptr) return false;
-    const size_t parent = static_cast<size_t>(last - path) + 1;
-    const size_t prefix = std::wcslen(kRandomStagingPrefix);
-    if (parent + prefix + kRandomNameUnits >= MAX_PATH) return false;
-    std::wmemcpy(out, path, parent);
-    std::wmemcpy(out + parent, kRandomStagingPrefix, prefix);
-    return RandomCharacters(out + parent + prefix, kRandomNameUnits);
-}
-
-// Makes path a new directory with the staging DACL and opens it in the same
-// call: the handle names the directory this call made, which no other
-// process can have opened before, and nobody but Administrators and SYSTEM
-// could write into since. False when anything already stands at path.
-bool CreateFreshDirectory(const wchar_t* path, ScopedHandle& hold) {
+// Makes name a new directory inside the temporary directory, with the
+// staging DACL, and opens it in the same call: the handle names the
+// directory this call made, which no other process can have opened before,
+// and nobody but Administrators and SYSTEM could write into since. False
+// when anything already stands there.
+bool CreateFreshDirectory(HANDLE temporary, const wchar_t* name, ScopedHandle& hold) {
     StagingSecurity security;
-    wchar_t native[kNativePathUnits];
-    if (security.Descriptor() == nullptr || !NativePath(path, native, kNativePathUnits)) {
-        return false;
-    }
+    if (security.Descriptor() == nullptr) return false;
     // Held without delete sharing: from here on the path keeps naming it.
-    hold.Reset(
-        OpenNativeFile(nullptr, native,
-                       {FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL | WRITE_DAC,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE, native::kFileCreate,
-                        native::kDirectoryFile, security.Descriptor()}));
+    hold.Reset(OpenNativeFile(temporary, name,
+                              {FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, native::kFileCreate,
+                               native::kDirectoryFile, security.Descriptor()}));
     return hold.IsValid();
 }
 
@@ -107,7 +97,7 @@ std::vector<std::wstring> ListPlainFiles(HANDLE directory) {
                 std::memcpy(name.data(), bytes + at + kHeader, name.size() * sizeof(wchar_t));
                 if (name.find(L'\\') == std::wstring::npos) names.push_back(std::move(name));
             }
-            if (entry.NextEntryOffset == 0) break;
+            if (entry.NextEntryOffset < kHeader || entry.NextEntryOffset > size - at) break;
             at += entry.NextEntryOffset;
         }
     }
@@ -135,15 +125,19 @@ void DeleteEntry(HANDLE directory, const std::wstring& directoryName, const std:
         !SameName(FileNameOf(entry.Get()), directoryName + L"\\" + name)) {
         return;
     }
-    if (tag.FileAttributes & FILE_ATTRIBUTE_READONLY) {
-        FILE_BASIC_INFO basic{};  // times of 0 stay as they are
+    const bool readOnly = (tag.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+    FILE_BASIC_INFO basic{};  // times of 0 stay as they are
+    if (readOnly) {
         basic.FileAttributes = tag.FileAttributes & ~FILE_ATTRIBUTE_READONLY;
         if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
         if (!::SetFileInformationByHandle(entry.Get(), FileBasicInfo, &basic, sizeof(basic))) {
             return;
         }
     }
-    MarkForDeletion(entry.Get());
+    if (!MarkForDeletion(entry.Get()) && readOnly) {
+        basic.FileAttributes = tag.FileAttributes;  // left as it was found
+        ::SetFileInformationByHandle(entry.Get(), FileBasicInfo, &basic, sizeof(basic));
+    }
 }
 
 // Deletes the plain files of the held directory, moved aside at aside, and
@@ -161,25 +155,24 @@ void ClearMovedAside(HANDLE held, const wchar_t* aside) {
     MarkForDeletion(held);  // refused unless empty
 }
 
-// Makes way at the staging place's own name: what stands there is opened
-// once and, when it is a directory (no link) that can be moved, renamed
-// through that handle to "<name>.<random>.old" and cleared. A file, a link,
-// or a directory another process holds without delete sharing stays as it
-// is; the caller then finds the name taken.
-void MoveAsideWhatStandsAt(const wchar_t* path) {
+// Makes way at the staging place's own name inside the temporary directory:
+// what stands there is opened once, relative to the temporary directory and
+// never through a link, and, when it is a directory that can be moved,
+// renamed through that handle to "<name>.<random>.old" in the same directory
+// and cleared. A file, a link, or a directory another process holds without
+// delete sharing stays as it is; the caller then finds the name taken.
+void MoveAsideWhatStandsAt(HANDLE temporary, const std::wstring& path, const std::wstring& name) {
     // Wine shows a host link as a reparse point only through its path, and
     // opens its target even when asked for the link: it is passed over here.
     // On Windows the handle's own attributes below are what counts.
-    const DWORD attributes = ::GetFileAttributesW(path);
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || IsReparsePoint(attributes) ||
         !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         return;
     }
-    wchar_t native[kNativePathUnits];
-    if (!NativePath(path, native, kNativePathUnits)) return;
     // Without delete sharing: from here on nobody else renames or deletes it.
     ScopedHandle held(OpenNativeFile(
-        nullptr, native,
+        temporary, name,
         {DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
          native::kFileOpen, native::kDirectoryFile | native::kOpenReparsePoint}));
     FILE_ATTRIBUTE_TAG_INFO tag{};
@@ -188,38 +181,105 @@ void MoveAsideWhatStandsAt(const wchar_t* path) {
         (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         return;
     }
+    // The entry asked for, in the directory asked for: no link followed.
     const std::wstring heldName = FileNameOf(held.Get());
-    const std::wstring ownName = std::wcsrchr(path, L'\\');  // with its backslash
-    if (heldName.size() < ownName.size() ||
-        !SameName(std::wstring_view(heldName).substr(heldName.size() - ownName.size()), ownName)) {
-        return;  // not the entry asked for: a link followed after all
+    const std::wstring temporaryName = FileNameOf(temporary);
+    if (heldName.empty() || temporaryName.empty() ||
+        !SameName(heldName,
+                  temporaryName + (temporaryName.ends_with(L'\\') ? L"" : L"\\") + name)) {
+        return;
     }
     for (int attempt = 0; attempt < kNameTries; ++attempt) {
         wchar_t random[kRandomNameUnits + 1];
         if (!RandomCharacters(random, kRandomNameUnits)) return;
-        const std::wstring aside = std::wstring(path) + L"." + random + L".old";
-        wchar_t nativeAside[kNativePathUnits + 16];
-        if (!NativePath(aside.c_str(), nativeAside, kNativePathUnits + 16)) return;
-        if (RenameTo(held.Get(), nativeAside)) {
-            ClearMovedAside(held.Get(), aside.c_str());
+        const std::wstring aside = name + L"." + random + L".old";
+        if (RenameTo(held.Get(), temporary, aside)) {
+            ClearMovedAside(held.Get(), (path + L"." + random + L".old").c_str());
             return;
         }
     }
+}
+
+// What the helper thread that makes way needs, owned by that thread: the
+// caller may have gone on when it ends.
+struct MakeWayJob {
+    ScopedHandle temporary;
+    std::wstring path;
+    std::wstring name;
+};
+
+DWORD WINAPI MakeWay(void* parameter) {
+    std::unique_ptr<MakeWayJob> job(static_cast<MakeWayJob*>(parameter));
+    try {
+        MoveAsideWhatStandsAt(job->temporary.Get(), job->path, job->name);
+    } catch (...) {
+        // out of memory: the name stays taken
+    }
+    return 0;
+}
+
+// Runs MoveAsideWhatStandsAt on a thread of its own for at most
+// kMakeWayBudgetMs; a thread still waiting then is left to it.
+void MakeWayWithin(HANDLE temporary, const std::wstring& path, const std::wstring& name) {
+    auto job = std::make_unique<MakeWayJob>();
+    HANDLE duplicate = nullptr;
+    if (!::DuplicateHandle(::GetCurrentProcess(), temporary, ::GetCurrentProcess(), &duplicate, 0,
+                           FALSE, DUPLICATE_SAME_ACCESS)) {
+        return;
+    }
+    job->temporary.Reset(duplicate);
+    job->path = path;
+    job->name = name;
+    ScopedHandle thread(::CreateThread(nullptr, 0, &MakeWay, job.get(), 0, nullptr));
+    if (!thread.IsValid()) return;
+    job.release();  // the thread's now
+    ::WaitForSingleObject(thread.Get(), kMakeWayBudgetMs);
 }
 }  // namespace
 
 bool PrepareStagingDirectory(wchar_t* directory, ScopedHandle& hold) {
     hold.Close();
-    MoveAsideWhatStandsAt(directory);
-    if (CreateFreshDirectory(directory, hold)) return true;
-    // The own name is taken and stays so: a name nobody can know in advance.
-    for (int attempt = 0; attempt < kNameTries; ++attempt) {
-        wchar_t candidate[MAX_PATH];
-        if (!RandomSibling(directory, candidate)) return false;
-        if (CreateFreshDirectory(candidate, hold)) {
-            std::wcscpy(directory, candidate);
-            return true;
-        }
+    const wchar_t* last = std::wcsrchr(directory, L'\\');
+    if (last == nullptr || last[1] == L'\0') return false;
+    const std::wstring ownName = last + 1;
+    const std::wstring temporaryPath(directory, static_cast<size_t>(last - directory) + 1);
+    wchar_t native[kNativePathUnits];
+    if (!NativePath(temporaryPath.c_str(), native, kNativePathUnits)) return false;
+    // The temporary directory is opened once, following whatever links lead
+    // to it; every name is then reached inside the directory this handle
+    // holds, whatever its path comes to name.
+    ScopedHandle temporary(
+        OpenNativeFile(nullptr, native,
+                       {FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES, kShareAll,
+                        native::kFileOpen, native::kDirectoryFile}));
+    // A DACL protects only where the file system keeps it (not on FAT).
+    DWORD flags = 0;
+    if (!temporary.IsValid() ||
+        !::GetVolumeInformationByHandleW(temporary.Get(), nullptr, 0, nullptr, nullptr, &flags,
+                                         nullptr, 0) ||
+        !(flags & FILE_PERSISTENT_ACLS)) {
+        return false;
     }
-    return false;
+
+    MakeWayWithin(temporary.Get(), directory, ownName);
+    bool made = CreateFreshDirectory(temporary.Get(), ownName.c_str(), hold);
+    // The own name is taken and stays so: a name nobody can know in advance,
+    // as long as the own name.
+    for (int attempt = 0; !made && attempt < kNameTries; ++attempt) {
+        wchar_t name[kRandomNameUnits + 8];
+        const size_t prefix = std::wcslen(kRandomStagingPrefix);
+        std::wmemcpy(name, kRandomStagingPrefix, prefix);
+        if (!RandomCharacters(name + prefix, kRandomNameUnits)) return false;
+        made = CreateFreshDirectory(temporary.Get(), name, hold);
+    }
+    // From here on the road goes by path (the cabinet library, the installer
+    // and its own library search): the path of the held directory itself,
+    // every link resolved, whose directories cannot be renamed (a handle is
+    // open inside) nor made mount points (none is empty). A share is no
+    // place to start an elevated program from.
+    if (!made || !DrivePathOf(hold.Get(), directory, MAX_PATH)) {
+        hold.Close();
+        return false;
+    }
+    return true;
 }

@@ -4,6 +4,7 @@
 #include "tests/unit/TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <shlwapi.h>
 
 #include <algorithm>
 #include <functional>
@@ -219,6 +220,28 @@ TEST(PrepareStagingDirectory, ATakenNameIsPassedOverForARandomOne) {
         }
         victim.ExpectIntact();
     }
+}
+
+// The temporary directory reached through a link (TMP may name one that the
+// user can point elsewhere at any moment): the directory is made where the
+// link led when the run opened it, and the road goes on with its real path,
+// which no link on the way can change any more.
+TEST(PrepareStagingDirectory, TheDirectoryMadeIsNamedByItsRealPath) {
+    ScratchDirectory dir;
+    const std::wstring real = dir / L"real";
+    const std::wstring elsewhere = dir / L"elsewhere";
+    ::CreateDirectoryW(real.c_str(), nullptr);
+    ::CreateDirectoryW(elsewhere.c_str(), nullptr);
+    const std::wstring link = dir / L"link";
+    ASSERT_TRUE(tirn::test::MakeHostLink(link, real));
+    ScopedHandle hold;
+    const std::optional<std::wstring> made = Prepare(link + L"\\TirnHome2014", hold);
+    ASSERT_TRUE(made);
+    EXPECT_EQ(*made, real + L"\\TirnHome2014");
+    ASSERT_TRUE(tirn::test::MakeHostLink(link, elsewhere));  // pointed elsewhere meanwhile
+    CreateEmptyFile(*made + L"\\TirnHomeSetup.cab");
+    EXPECT_TRUE(::PathFileExistsW((real + L"\\TirnHome2014\\TirnHomeSetup.cab").c_str()));
+    EXPECT_TRUE(Entries(elsewhere).empty());
 }
 
 // Between the listing of the directory moved aside and its deletions, another
