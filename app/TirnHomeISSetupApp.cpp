@@ -7,11 +7,14 @@
 #include "app/InstallationRecord.h"
 #include "app/InstalledProduct.h"
 #include "app/UnpackingRoad.h"
+#include "framework/EntryPoint.h"
 
 #include <shellapi.h>
 #include <shlwapi.h>
 
+#include <cstdio>
 #include <cwchar>
+#include <string>
 
 namespace {
 constexpr wchar_t kMarkerClass[] = L"#32770";
@@ -42,24 +45,104 @@ BOOL CALLBACK FindSetupWindowProc(HWND window, LPARAM lParam) {
     return FALSE;
 }
 
+namespace {
+// The Windows version as the system itself reports it (GetVersionEx answers
+// what the manifest claims to support).
+std::string WindowsVersion() {
+    using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
+    auto getVersion =
+        EntryPoint<RtlGetVersionFunction>(::GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion");
+    OSVERSIONINFOW version{};
+    version.dwOSVersionInfoSize = sizeof(version);
+    if (getVersion == nullptr || getVersion(&version) != 0) return "unknown";
+    char text[64];
+    std::snprintf(text, sizeof(text), "%lu.%lu.%lu", version.dwMajorVersion, version.dwMinorVersion,
+                  version.dwBuildNumber);
+    return text;
+}
+
+const char* YesNo(bool value) {
+    return value ? "yes" : "no";
+}
+}  // namespace
+
 BOOL CTirnHomeISSetupApp::InitInstance() {
     CWinAppEx::InitInstance();
     // Kept for the framework's settings key; nothing is ever stored under it.
     SetRegistryKey(L"Local AppWizard-Generated Applications");
-    if (AnotherLauncherRuns()) return FALSE;
+    m_log = std::make_shared<RunLog>();
+    m_log->Create();  // without a log the run is the same
+    m_log->Line("TirnHomeISSetup 1.0.0.0 (%s), Windows %s, process %lu",
+                sizeof(void*) == 8 ? "x64" : "PE32", WindowsVersion().c_str(),
+                ::GetCurrentProcessId());
 
-    // The marker lives, hidden, until the process ends: never destroyed.
-    auto* marker = new CTirnHomeISSetupDlg();
-    if (marker->Create(IDD_TIRNHOMEISSETUP_DIALOG, nullptr)) marker->ShowWindow(SW_HIDE);
-
-    m_strSetupArgs = L"";
-    if (ReadInstallDir(m_szInstallDir, MAX_PATH) != 0 && ::PathIsDirectoryW(m_szInstallDir)) {
-        if (SettledByTheInstalledProduct()) return FALSE;
-        m_strSetupArgs = kUpgradeArgument;
+    StartFacts facts;
+    facts.anotherLauncherRuns = AnotherLauncherRuns();
+    CTirnHomeISSetupDlg* marker = nullptr;
+    if (!facts.anotherLauncherRuns) {
+        // The marker lives, hidden, until the process ends: never destroyed.
+        marker = new CTirnHomeISSetupDlg();
+        if (marker->Create(IDD_TIRNHOMEISSETUP_DIALOG, nullptr)) marker->ShowWindow(SW_HIDE);
+        ReadFacts(facts);
     }
-    Unpack();
-    marker->EndDialog(0);
+    LogFacts(facts);
+    const Decision decision = Decide(facts);
+    m_log->Line("decision: %s", DescribeDecision(decision));
+
+    Outcome outcome = Outcome::AnotherLauncherRuns;
+    switch (decision) {
+        case Decision::AnotherLauncherRuns: break;
+        case Decision::Refuse: outcome = Refuse(); break;
+        case Decision::StartInstalledProduct: outcome = StartInstalledProduct(); break;
+        case Decision::InstallFresh:
+        case Decision::Upgrade:
+            m_strSetupArgs = decision == Decision::Upgrade ? kUpgradeArgument : L"";
+            outcome = Unpack();
+            marker->EndDialog(0);
+            break;
+    }
+    m_nExitCode = ExitCodeOf(outcome);
+    m_log->Line("outcome: %s; exit code %u", DescribeOutcome(outcome), m_nExitCode);
     return FALSE;
+}
+
+void CTirnHomeISSetupApp::ReadFacts(StartFacts& facts) {
+    m_strSetupArgs = L"";
+    facts.productDirectoryExists =
+        ReadInstallDir(m_szInstallDir, MAX_PATH) != 0 && ::PathIsDirectoryW(m_szInstallDir);
+    if (facts.productDirectoryExists) {
+        facts.conflictingProduct = IsConflictingProductInstalled(m_szInstallDir);
+    }
+    uint32_t installed = 0;
+    if (ReadDefinitionVersion(&installed)) facts.installedVersion = installed;
+    m_package = ReadPackageFacts();
+    if (m_package.found) facts.packageVersion = m_package.trailer.definitionVersion;
+}
+
+void CTirnHomeISSetupApp::LogFacts(const StartFacts& facts) {
+    m_log->Line("facts: another launcher runs: %s", YesNo(facts.anotherLauncherRuns));
+    if (facts.anotherLauncherRuns) return;
+    m_log->Line("facts: installation directory: %s%s",
+                m_szInstallDir[0] != L'\0' ? RunLog::Utf8(m_szInstallDir).c_str() : "(none)",
+                m_szInstallDir[0] == L'\0'     ? ""
+                : facts.productDirectoryExists ? " (exists)"
+                                               : " (missing)");
+    m_log->Line("facts: conflicting product: %s", YesNo(facts.conflictingProduct));
+    if (facts.installedVersion) {
+        m_log->Line("facts: installed definition version: %u", *facts.installedVersion);
+    } else {
+        m_log->Line("facts: installed definition version: none");
+    }
+    if (!m_package.readable) {
+        m_log->Line("facts: package: the setup could not be read: %s",
+                    RunLog::DescribeError(m_package.error).c_str());
+    } else if (!m_package.found) {
+        m_log->Line("facts: package: none");
+    } else {
+        m_log->Line("facts: package: definition version %u, %u bytes, %s",
+                    m_package.trailer.definitionVersion, m_package.trailer.payloadSize,
+                    m_package.complete ? "complete" : "cut short");
+    }
 }
 
 bool CTirnHomeISSetupApp::AnotherLauncherRuns() {
@@ -75,25 +158,52 @@ bool CTirnHomeISSetupApp::AnotherLauncherRuns() {
     return runningLauncher != nullptr;
 }
 
-bool CTirnHomeISSetupApp::SettledByTheInstalledProduct() {
-    if (IsConflictingProductInstalled(m_szInstallDir)) {
-        CString message;
-        message.LoadString(m_nLanguage == 1 ? IDS_CONFLICT_ENGLISH : IDS_CONFLICT_VIETNAMESE);
-        ::MessageBoxW(nullptr, message, L"Tirn Home", MB_OK);
-        return true;
-    }
-    uint32_t installedVersion = 0;
-    if (!ReadDefinitionVersion(&installedVersion)) installedVersion = 0;
-    if (installedVersion < ReadPackageVersion()) return false;
-    CString program = BuildInstallPath(m_szInstallDir, L"TirnHome.exe");
-    ::ShellExecuteW(nullptr, L"open", program, nullptr, m_szInstallDir, SW_SHOWNORMAL);
-    return true;
+Outcome CTirnHomeISSetupApp::Refuse() {
+    CString message;
+    message.LoadString(m_nLanguage == 1 ? IDS_CONFLICT_ENGLISH : IDS_CONFLICT_VIETNAMESE);
+    ::MessageBoxW(nullptr, message, L"Tirn Home", MB_OK);
+    return Outcome::Refused;
 }
 
-void CTirnHomeISSetupApp::Unpack() {
+Outcome CTirnHomeISSetupApp::StartInstalledProduct() {
+    CString program = BuildInstallPath(m_szInstallDir, L"TirnHome.exe");
+    const auto result = reinterpret_cast<INT_PTR>(
+        ::ShellExecuteW(nullptr, L"open", program, nullptr, m_szInstallDir, SW_SHOWNORMAL));
+    // Above 32 is success; at or below it is the error.
+    if (result > 32) {
+        m_log->Line("started %s", RunLog::Utf8(program).c_str());
+        return Outcome::ProductStarted;
+    }
+    m_log->Line("starting %s failed: %s", RunLog::Utf8(program).c_str(),
+                RunLog::DescribeError(static_cast<DWORD>(result)).c_str());
+    return Outcome::ProductNotStarted;
+}
+
+Outcome CTirnHomeISSetupApp::Unpack() {
+    auto control = std::make_shared<RoadControl>();
+    RoadRequest request;
+    request.setupArgs = m_strSetupArgs;
+    request.package = m_package;
+    request.log = m_log;
+    request.control = control;
+    bool workerStarted = false;
+
     CInitializingDlg progress(nullptr);
     m_pMainWnd = &progress;
     progress.m_strMessage = m_strSetupArgs == kUpgradeArgument ? kUpgradeText : kSetupText;
-    StartUnpackingRoad(progress, m_strSetupArgs);  // without a worker the window ends at once
-    progress.DoModal();
+    // Started once the window exists, so that it has a window to tell; the
+    // window ends at once when the worker cannot start.
+    progress.m_startWork = [&request, &workerStarted](HWND window) {
+        request.progressWindow = window;
+        workerStarted = StartUnpackingRoad(request);
+        return workerStarted;
+    };
+    const INT_PTR ended = progress.DoModal();
+    if (!workerStarted) {
+        m_log->Line("the progress window or its worker could not be made (%d)",
+                    static_cast<int>(ended));
+        return Outcome::NoProgressWindow;
+    }
+    if (ended != IDOK) m_log->Line("the progress window was dismissed");
+    return control->Conclude().outcome;
 }

@@ -11,68 +11,169 @@
 #include "format/PackageTrailer.h"
 #include "ui/InitializingDlg.h"
 
+#include <cstdarg>
 #include <memory>
+
+bool RoadControl::EnterCommit() {
+    ::AcquireSRWLockExclusive(&m_lock);
+    if (!m_cancelled) return true;
+    ::ReleaseSRWLockExclusive(&m_lock);
+    return false;
+}
+
+void RoadControl::LeaveCommit(const RoadResult& result) {
+    m_result = result;
+    ::ReleaseSRWLockExclusive(&m_lock);
+}
+
+void RoadControl::Finish(const RoadResult& result) {
+    ::AcquireSRWLockExclusive(&m_lock);
+    if (!m_cancelled && !m_result) m_result = result;
+    ::ReleaseSRWLockExclusive(&m_lock);
+}
+
+RoadResult RoadControl::Conclude() {
+    ::AcquireSRWLockExclusive(&m_lock);
+    if (!m_result) m_cancelled = true;
+    const RoadResult result = m_result.value_or(RoadResult{RoadOutcome::Cancelled, 0});
+    ::ReleaseSRWLockExclusive(&m_lock);
+    return result;
+}
 
 namespace {
 
-RoadResult Ended(RoadOutcome outcome) {
-    return RoadResult{outcome, 0};
-}
+// The road's steps, told to the log when there is one.
+class Steps {
+  public:
+    explicit Steps(const RoadRequest& request) : m_log(request.log.get()) {}
+
+    void Step(const char* format, ...) __attribute__((format(printf, 2, 3))) {
+        if (m_log == nullptr) return;
+        char text[1536];
+        va_list arguments;
+        va_start(arguments, format);
+        std::vsnprintf(text, sizeof(text), format, arguments);
+        va_end(arguments);
+        m_log->Line("road: %s", text);
+    }
+    // The step failed with the platform's code error (0: none given).
+    RoadResult Failed(RoadOutcome outcome, const char* step, DWORD error) {
+        if (m_log != nullptr) {
+            m_log->Line("road: %s failed%s%s", step, error != 0 ? ": " : "",
+                        error != 0 ? RunLog::DescribeError(error).c_str() : "");
+        }
+        return RoadResult{outcome, error};
+    }
+
+  private:
+    RunLog* m_log;
+};
 
 // The record says the package's version only while an installer runs for it:
 // written right before the start, so that the installer finds it, and put
 // back as it was when the start fails. A record that cannot be read first
 // could not be put back: then nothing is written or started.
-RoadOutcome RecordAndLaunch(uint32_t definitionVersion, const wchar_t* installer,
-                            const wchar_t* setupArgs) {
+RoadResult RecordAndLaunch(Steps& steps, uint32_t definitionVersion, const wchar_t* installer,
+                           const wchar_t* setupArgs) {
     DefinitionVersionSnapshot before;
-    if (!before.Take()) return RoadOutcome::RecordUnreadable;
-    WriteDefinitionVersion(definitionVersion);
-    if (LaunchProgram(installer, setupArgs)) return RoadOutcome::Launched;
-    return before.Restore() ? RoadOutcome::LaunchFailed : RoadOutcome::RecordNotRestored;
+    if (!before.Take()) {
+        return steps.Failed(RoadOutcome::RecordUnreadable, "reading the record", ::GetLastError());
+    }
+    if (!WriteDefinitionVersion(definitionVersion)) {
+        const DWORD error = ::GetLastError();
+        before.Restore();
+        return steps.Failed(RoadOutcome::RecordNotWritten, "recording the version", error);
+    }
+    steps.Step("definition version %u recorded", definitionVersion);
+    LaunchedProgram launched;
+    if (LaunchProgram(installer, setupArgs, &launched)) {
+        steps.Step("installer started, process %lu: %s", launched.processId,
+                   RunLog::Utf8(launched.commandLine).c_str());
+        return RoadResult{RoadOutcome::Launched, 0};
+    }
+    const DWORD error = ::GetLastError();
+    if (!before.Restore()) {
+        return steps.Failed(RoadOutcome::RecordNotRestored,
+                            "starting the installer, and putting back the record", error);
+    }
+    return steps.Failed(RoadOutcome::LaunchFailed, "starting the installer (record put back)",
+                        error);
 }
 
 RoadResult RunRoad(const RoadRequest& request) {
+    Steps steps(request);
+    const PackageFacts package =
+        request.package ? *request.package : ReadPackageFacts(request.setupPath);
+    if (!package.readable) {
+        return steps.Failed(RoadOutcome::SetupUnreadable, "reading the setup", package.error);
+    }
+    if (!package.found) return steps.Failed(RoadOutcome::NoPackage, "finding the package", 0);
+    if (!package.complete) {
+        return steps.Failed(RoadOutcome::IncompletePackage, "finding the whole package", 0);
+    }
+
     // Held until after the launch; released on every way out.
     SelfImageView view;
     const bool opened =
         request.setupPath.IsEmpty() ? view.Open() : view.OpenFile(request.setupPath);
-    if (!opened) return RoadResult{RoadOutcome::SetupUnreadable, view.LastError()};
-
-    std::optional<tirn::format::LocatedTrailer> located;
-    auto locate = [&view, &located] { located = tirn::format::FindPackageTrailer(view.Bytes()); };
-    if (!RunGuarded(locate)) return Ended(RoadOutcome::Aborted);
-    if (!located) return Ended(RoadOutcome::NoPackage);
-    if (!tirn::format::IsPackageComplete(view.Size(), located->offset, located->trailer)) {
-        return Ended(RoadOutcome::IncompletePackage);
+    if (!opened) {
+        return steps.Failed(RoadOutcome::SetupUnreadable, "mapping the setup", view.LastError());
+    }
+    // The file may have changed since its start read it: the payload is
+    // still taken only from within the file as mapped now.
+    if (!tirn::format::IsPackageComplete(view.Size(), package.trailerOffset, package.trailer)) {
+        return steps.Failed(RoadOutcome::IncompletePackage, "mapping the whole package", 0);
     }
 
     wchar_t stagingDirectory[MAX_PATH];
-    if (GetStagingDirectory(stagingDirectory) == 0) return Ended(RoadOutcome::NoStagingDirectory);
+    if (GetStagingDirectory(stagingDirectory) == 0) {
+        return steps.Failed(RoadOutcome::NoStagingDirectory, "naming the staging directory", 0);
+    }
     ScopedHandle stagingHold;  // until after the launch
     if (!PrepareStagingDirectory(stagingDirectory, stagingHold)) {
-        return Ended(RoadOutcome::NoStagingDirectory);
+        return steps.Failed(RoadOutcome::NoStagingDirectory, "making the staging directory",
+                            ::GetLastError());
     }
+    steps.Step("staging directory %s", RunLog::Utf8(stagingDirectory).c_str());
     // The cabinet library takes a path: the file is made through the held
     // directory, and the path names it while that directory is held.
     wchar_t stagingFile[MAX_PATH];
     if (CombinePath(stagingDirectory, MAX_PATH, stagingFile, kStagingFileName) == 0) {
-        return Ended(RoadOutcome::StagingFailed);
+        return steps.Failed(RoadOutcome::StagingFailed, "naming the staging file", 0);
     }
-    const uint8_t* payload = view.Data() + located->offset + tirn::format::kTrailerSize;
+    const uint8_t* payload = view.Data() + package.trailerOffset + tirn::format::kTrailerSize;
     if (WritePayloadFileIn(stagingHold.Get(), kStagingFileName, payload,
-                           located->trailer.payloadSize) == 0) {
-        return Ended(RoadOutcome::StagingFailed);
+                           package.trailer.payloadSize) == 0) {
+        return steps.Failed(RoadOutcome::StagingFailed, "writing the staging file",
+                            ::GetLastError());
     }
+    steps.Step("staging file written, %u bytes", package.trailer.payloadSize);
 
     wchar_t installer[MAX_PATH] = {};
     if (!ExtractCabinet(stagingFile, stagingDirectory, installer)) {
-        return Ended(RoadOutcome::ExtractionFailed);
+        return steps.Failed(RoadOutcome::ExtractionFailed, "extracting the package",
+                            ::GetLastError());
     }
+    steps.Step("extracted %s", RunLog::Utf8(installer).c_str());
     // Recorded only now that the installer is on disk: recorded earlier, a cut
     // download or a failed extraction would leave a record saying this version
     // is installed, and no later run of a good setup of it would install.
-    return Ended(RecordAndLaunch(located->trailer.definitionVersion, installer, request.setupArgs));
+    if (request.control != nullptr && !request.control->EnterCommit()) {
+        steps.Step("cancelled: nothing recorded or started");
+        return RoadResult{RoadOutcome::Cancelled, 0};
+    }
+    // The step's result is kept as the step ends, on every way out: a
+    // dismissal waiting for it then finds what it did.
+    struct Commit {
+        RoadControl* control;
+        RoadResult result{RoadOutcome::Aborted, 0};
+        ~Commit() {
+            if (control != nullptr) control->LeaveCommit(result);
+        }
+    } commit{request.control.get()};
+    commit.result =
+        RecordAndLaunch(steps, package.trailer.definitionVersion, installer, request.setupArgs);
+    return commit.result;
 }
 
 }  // namespace
@@ -81,7 +182,9 @@ RoadResult RunUnpackingRoad(const RoadRequest& request) {
     try {
         return RunRoad(request);
     } catch (...) {
-        return Ended(RoadOutcome::Aborted);
+        if (request.log != nullptr)
+            request.log->Line("road: aborted (out of memory or a read fault)");
+        return RoadResult{RoadOutcome::Aborted, 0};
     }
 }
 
@@ -98,28 +201,23 @@ int ExtractAndRunPackage(const RoadRequest& request) {
 
 UINT ExtractionWorkerProc(LPVOID parameter) {
     std::unique_ptr<RoadRequest> request(static_cast<RoadRequest*>(parameter));
-    ExtractAndRunPackage(*request);
-
-    CInitializingDlg::SignalStop(request->progress);
-    ::Sleep(100);
-    CInitializingDlg::EndDialogIfAlive(request->progress, 0);
+    const RoadResult result = RunUnpackingRoad(*request);
+    if (request->control != nullptr) request->control->Finish(result);
+    // Lost when the window is gone: the run has been concluded without it.
+    ::PostMessageW(request->progressWindow, CInitializingDlg::kWorkDoneMessage, 0, 0);
     return 0;
 }
 
-bool StartUnpackingRoad(CInitializingDlg& progress, const CString& setupArgs, WorkerStarter start) {
-    CWinThread* worker = nullptr;
+bool StartUnpackingRoad(const RoadRequest& request, WorkerStarter start) {
     try {
-        auto request = std::make_unique<RoadRequest>();
-        request->progress = &progress;
-        request->setupArgs = setupArgs;
-        worker = start(&ExtractionWorkerProc, request.get(), THREAD_PRIORITY_NORMAL, 0, 0, nullptr);
-        if (worker != nullptr) request.release();  // the worker's now
+        auto owned = std::make_unique<RoadRequest>(request);
+        if (start(&ExtractionWorkerProc, owned.get(), THREAD_PRIORITY_NORMAL, 0, 0, nullptr) ==
+            nullptr) {
+            return false;
+        }
+        owned.release();  // the worker's now
+        return true;
     } catch (...) {
-        worker = nullptr;  // out of memory: no worker
+        return false;  // out of memory: no worker
     }
-    if (worker != nullptr) return true;
-    // No worker will ever end the window: it ends itself before it shows.
-    CInitializingDlg::SignalStop(&progress);
-    CInitializingDlg::EndDialogIfAlive(&progress, 0);
-    return false;
 }

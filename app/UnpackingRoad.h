@@ -1,47 +1,69 @@
 // The unpacking road's controller: on a worker thread while the progress
 // window shows, it takes the package out of the setup, stages and extracts
-// it, records the definition version, starts the installer and ends the
-// progress window. The steps themselves are package/'s; the order, the
-// record and the window are start-up's business, hence this lives here.
+// it, records the definition version and starts the installer. The steps
+// themselves are package/'s; the order, the record and the window are
+// start-up's business, hence this lives here.
 //
 // Threads: the main thread makes the RoadRequest and hands it to the worker,
-// which owns it from then on. The worker reaches the progress window only
-// through CInitializingDlg's live-dialog calls, which do nothing once the
-// window object is gone.
+// which owns it from then on. The worker tells the progress window it is
+// done by a message to the window's handle; its result goes through the
+// RoadControl that both threads share, never through the window.
 #pragma once
 
 #include "app/Layer.h"
 
+#include "app/Outcome.h"
+#include "app/RunLog.h"
 #include "framework/Afx.h"
+#include "package/PackageVersion.h"
 
-class CInitializingDlg;
+#include <memory>
+#include <optional>
 
-// Everything the worker needs, in one value.
-struct RoadRequest {
-    CInitializingDlg* progress = nullptr;  // ended when the road is done
-    CString setupArgs;                     // "" or "/Upgrade"
-    CString setupPath;                     // the setup to unpack; empty: this executable
-};
-
-// Where the road ended. The user sees none of these: the progress window
-// simply closes.
-enum class RoadOutcome {
-    Launched,            // the installer process was created
-    SetupUnreadable,     // the setup could not be opened or mapped
-    NoPackage,           // no trailer after the section data
-    IncompletePackage,   // the payload runs past the end of the file
-    NoStagingDirectory,  // no path that fits, or it could not be made or held
-    StagingFailed,       // the staging file could not be named or written
-    ExtractionFailed,    // not a cabinet of exactly one file, or not extracted
-    LaunchFailed,        // the installer could not be started; record put back
-    RecordUnreadable,    // the record could not be read to be kept: nothing recorded or started
-    RecordNotRestored,   // the installer could not be started, nor the record put back
-    Aborted,             // an exception (out of memory) or a read fault
-};
+// Where the road ended: the outcomes from SetupUnreadable on, or Launched,
+// or Cancelled when the run was cancelled before the record was written.
+using RoadOutcome = Outcome;
 
 struct RoadResult {
     RoadOutcome outcome;
-    DWORD error = 0;  // the platform's code, for SetupUnreadable
+    DWORD error = 0;  // the platform's code of the failed step, when it gave one
+};
+
+// What the main thread and the worker share. The user may dismiss the window
+// at any moment: the record and the installer's start happen as one step,
+// which a dismissal either comes before (nothing is recorded or started) or
+// waits for (the installer was started).
+class RoadControl {
+  public:
+    // Worker, before the record is written: false when the run was cancelled.
+    // On true the step is the worker's until LeaveCommit, which keeps its
+    // result.
+    bool EnterCommit();
+    void LeaveCommit(const RoadResult& result);
+    // Worker: the road's result when it ended before that step, kept for
+    // Conclude.
+    void Finish(const RoadResult& result);
+    // Main thread, once the window has closed: the road's result when it has
+    // one; otherwise the run is cancelled from here on (Cancelled comes back).
+    // Waits while the worker records and starts the installer.
+    RoadResult Conclude();
+
+  private:
+    SRWLOCK m_lock = SRWLOCK_INIT;
+    bool m_cancelled = false;
+    std::optional<RoadResult> m_result;
+};
+
+// Everything the worker needs, in one value.
+struct RoadRequest {
+    CString setupArgs;  // "" or "/Upgrade"
+    CString setupPath;  // the setup to unpack; empty: this executable
+    // The package as the run read it at its start; read by the road when
+    // absent.
+    std::optional<PackageFacts> package;
+    std::shared_ptr<RunLog> log;           // may be null
+    std::shared_ptr<RoadControl> control;  // may be null: nothing to cancel
+    HWND progressWindow = nullptr;         // told CInitializingDlg::kWorkDoneMessage at the end
 };
 
 RoadResult RunUnpackingRoad(const RoadRequest& request);
@@ -52,14 +74,12 @@ RoadResult RunUnpackingRoad(const RoadRequest& request);
 int ExtractAndRunPackage(const RoadRequest& request);
 
 // Thread procedure; its parameter is a RoadRequest made with new, which it
-// deletes. Runs the road, then stops the animation, pauses 100 ms and ends
-// the progress window with 0, whatever the road's outcome. Returns 0.
+// deletes. Runs the road, hands its result to the request's control and
+// tells the progress window. Returns 0.
 UINT ExtractionWorkerProc(LPVOID request);
 
 using WorkerStarter = decltype(&AfxBeginThread);
 
-// Starts the worker for the progress window. When the thread cannot be
-// started, the window is told to end at once, so that its modal run returns
-// by itself instead of waiting for the user. False in that case.
-bool StartUnpackingRoad(CInitializingDlg& progress, const CString& setupArgs,
-                        WorkerStarter start = &AfxBeginThread);
+// Starts the worker with request (progressWindow set). False when the thread
+// cannot be started.
+bool StartUnpackingRoad(const RoadRequest& request, WorkerStarter start = &AfxBeginThread);

@@ -60,6 +60,13 @@ struct AFX_MSGMAP {
          return reinterpret_cast<LRESULT>(static_cast<ThisClass*>(t)->OnQueryDragIcon()); \
      }},
 
+// A message of the window's own (WM_APP and up), handled by
+// LRESULT memberFxn(WPARAM, LPARAM).
+#define ON_MESSAGE(message, memberFxn)                                                 \
+    {static_cast<UINT>(message), 0, [](CCmdTarget* t, WPARAM w, LPARAM l) -> LRESULT { \
+         return (static_cast<ThisClass*>(t)->*(memberFxn))(w, l);                      \
+     }},
+
 class CCmdTarget : public CObject {
     DECLARE_DYNAMIC(CCmdTarget)
   public:

@@ -4,14 +4,12 @@
 
 #include <cwchar>
 
-int LaunchProgram(const wchar_t* programPath, const wchar_t* arguments) {
+int LaunchProgram(const wchar_t* programPath, const wchar_t* arguments, LaunchedProgram* launched) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    // Room for the longest path the extraction hands back (MAX_PATH - 1
-    // units), its quotes, a space and "/Upgrade", with margin; a command line
-    // that still does not fit is a failed launch, never a cut one.
-    constexpr int kCommandLineCapacity = 2 * MAX_PATH;
+    // A command line that does not fit is a failed launch, never a cut one.
+    constexpr int kCommandLineCapacity = kLaunchCommandLineCapacity;
     wchar_t commandLine[kCommandLineCapacity] = {};
     const int formed =
         arguments != nullptr && arguments[0] != L'\0'
@@ -19,6 +17,7 @@ int LaunchProgram(const wchar_t* programPath, const wchar_t* arguments) {
                             arguments)
             : std::swprintf(commandLine, kCommandLineCapacity, L"\"%ls\"", programPath);
     if (formed < 0 || formed >= kCommandLineCapacity) return 0;
+    if (launched != nullptr) std::wmemcpy(launched->commandLine, commandLine, formed + 1);
     // The program starts in its own directory, never in the launcher's (often
     // a downloads folder), where a DLL it looks for and the system lacks
     // would be searched too.
@@ -34,6 +33,7 @@ int LaunchProgram(const wchar_t* programPath, const wchar_t* arguments) {
                           &startup, &process)) {
         return 0;
     }
+    if (launched != nullptr) launched->processId = process.dwProcessId;
     ::CloseHandle(process.hThread);
     ::CloseHandle(process.hProcess);
     return 1;

@@ -2,50 +2,18 @@
 
 #include "resources/resource.h"
 
-namespace {
-// Live progress dialogs, guarded by one lock that a dialog's destructor takes
-// before it goes away. Both are plain data: valid from load time to the
-// process's very end, whatever thread is still running.
-SRWLOCK g_liveLock = SRWLOCK_INIT;
-CInitializingDlg* g_liveHead = nullptr;
-}  // namespace
-
 IMPLEMENT_DYNAMIC(CInitializingDlg, CDialog)
 
-CInitializingDlg::CInitializingDlg(CWnd* parent) : CDialog(IDD_INITIALIZING, parent) {
-    ::AcquireSRWLockExclusive(&g_liveLock);
-    m_pNextLive = g_liveHead;
-    g_liveHead = this;
-    ::ReleaseSRWLockExclusive(&g_liveLock);
-}
+BEGIN_MESSAGE_MAP(CInitializingDlg, CDialog)
+ON_MESSAGE(CInitializingDlg::kWorkDoneMessage, &CInitializingDlg::OnWorkDone)
+END_MESSAGE_MAP()
+
+CInitializingDlg::CInitializingDlg(CWnd* parent) : CDialog(IDD_INITIALIZING, parent) {}
 
 CInitializingDlg::~CInitializingDlg() {
-    // Unreachable for the worker from here on.
-    ::AcquireSRWLockExclusive(&g_liveLock);
-    for (CInitializingDlg** link = &g_liveHead; *link != nullptr; link = &(*link)->m_pNextLive) {
-        if (*link == this) {
-            *link = m_pNextLive;
-            break;
-        }
-    }
-    ::ReleaseSRWLockExclusive(&g_liveLock);
-
     SetStopRequest();
     WaitForAnimationThread();
     if (HANDLE event = m_hStopEvent.exchange(nullptr)) ::CloseHandle(event);
-}
-
-bool CInitializingDlg::LockIfAlive(CInitializingDlg* dialog) {
-    ::AcquireSRWLockShared(&g_liveLock);
-    for (CInitializingDlg* live = g_liveHead; live != nullptr; live = live->m_pNextLive) {
-        if (live == dialog) return true;
-    }
-    ::ReleaseSRWLockShared(&g_liveLock);
-    return false;
-}
-
-void CInitializingDlg::UnlockLive() {
-    ::ReleaseSRWLockShared(&g_liveLock);
 }
 
 void CInitializingDlg::SetStopRequest() {
@@ -53,12 +21,10 @@ void CInitializingDlg::SetStopRequest() {
     if (HANDLE event = m_hStopEvent) ::SetEvent(event);
 }
 
-bool CInitializingDlg::SignalStop(CInitializingDlg* dialog) {
-    return WithLiveDialog(dialog, [](CInitializingDlg* d) { d->SetStopRequest(); });
-}
-
-bool CInitializingDlg::EndDialogIfAlive(CInitializingDlg* dialog, int result) {
-    return WithLiveDialog(dialog, [result](CInitializingDlg* d) { d->EndDialog(result); });
+LRESULT CInitializingDlg::OnWorkDone(WPARAM, LPARAM) {
+    SetStopRequest();
+    EndDialog(IDOK);
+    return 0;
 }
 
 void CInitializingDlg::WaitForAnimationThread() {
@@ -97,14 +63,26 @@ BOOL CInitializingDlg::OnInitDialog() {
     if (event == nullptr) {
         ::OutputDebugStringW(L"Cannot create synchronization event!");
         OnCancel();
-    } else if (m_stopRequested) {
-        ::SetEvent(event);  // the worker asked before the event existed
     }
 
     m_hAnimationDone = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (m_hAnimationDone != nullptr && !StartAnimationThread(this)) {
         ::CloseHandle(m_hAnimationDone);  // no thread to wait for
         m_hAnimationDone = nullptr;
+    }
+    // The work starts once there is a window to tell it is done; without it
+    // nothing would ever end the window.
+    if (event != nullptr && m_startWork) {
+        bool started = false;
+        try {
+            started = m_startWork(m_hWnd);
+        } catch (...) {
+            started = false;  // out of memory: below user32's frames, nothing may unwind
+        }
+        if (!started) {
+            SetStopRequest();
+            EndDialog(IDABORT);
+        }
     }
     return TRUE;
 }

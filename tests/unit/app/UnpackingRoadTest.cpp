@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <functional>
 #include <optional>
 #include <string>
@@ -341,23 +343,45 @@ CWinThread* RunOutOfMemory(AFX_THREADPROC, LPVOID, int, UINT, DWORD, LPSECURITY_
     AfxThrowMemoryException();
 }
 
-// Without a worker nothing would ever end the progress window: it must end by
-// itself instead of waiting for the user.
-TEST(StartUnpackingRoad, WithoutAWorkerTheProgressWindowEndsByItself) {
+// A worker that cannot be started is said so; the progress window then ends
+// by itself (the window's own test).
+TEST(StartUnpackingRoad, AWorkerThatCannotStartIsSaidSo) {
     for (WorkerStarter start : {&FailToStart, &RunOutOfMemory}) {
-        CInitializingDlg progress(nullptr);
-        progress.m_strMessage = L"x ";
-        EXPECT_FALSE(StartUnpackingRoad(progress, L"", start));
-        // A watchdog ends a window left waiting, with a result of its own.
-        ScopedHandle returned(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-        std::thread watchdog([&progress, &returned] {
-            if (::WaitForSingleObject(returned.Get(), 15000) == WAIT_TIMEOUT) {
-                CInitializingDlg::EndDialogIfAlive(&progress, 99);
-            }
+        RoadRequest request;
+        EXPECT_FALSE(StartUnpackingRoad(request, start));
+    }
+}
+
+// The user dismisses the window while the road runs: before the record is
+// written nothing is recorded or started and the run is cancelled; once the
+// installer has started, the run says so whatever the window did.
+TEST(RoadControl, ADismissalComesBeforeTheRecordOrWaitsForTheInstaller) {
+    {
+        RoadControl control;
+        EXPECT_EQ(control.Conclude().outcome, RoadOutcome::Cancelled);
+        EXPECT_FALSE(control.EnterCommit());
+        control.Finish(RoadResult{RoadOutcome::ExtractionFailed, 0});
+        EXPECT_EQ(control.Conclude().outcome, RoadOutcome::Cancelled);
+    }
+    {
+        RoadControl control;
+        ASSERT_TRUE(control.EnterCommit());
+        std::atomic<bool> concluded{false};
+        RoadOutcome seen = RoadOutcome::Aborted;
+        std::thread main([&] {
+            seen = control.Conclude().outcome;
+            concluded = true;
         });
-        EXPECT_EQ(progress.DoModal(), 0);
-        ::SetEvent(returned.Get());
-        watchdog.join();
+        ::Sleep(200);
+        EXPECT_FALSE(concluded) << "a dismissal must wait for the record and the start";
+        control.LeaveCommit(RoadResult{RoadOutcome::Launched, 0});
+        main.join();
+        EXPECT_EQ(seen, RoadOutcome::Launched);
+    }
+    {
+        RoadControl control;
+        control.Finish(RoadResult{RoadOutcome::NoPackage, 0});
+        EXPECT_EQ(control.Conclude().outcome, RoadOutcome::NoPackage);
     }
 }
 

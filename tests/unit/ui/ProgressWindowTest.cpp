@@ -77,11 +77,9 @@ void FinishesWithin(DWORD timeoutMs, const std::function<void()>& body) {
     ::CloseHandle(done);
 }
 
-// The worker's closing sequence: stop the animation, pause, end the dialog.
-void CloseLikeTheWorker(CInitializingDlg* dialog) {
-    CInitializingDlg::SignalStop(dialog);
-    ::Sleep(100);
-    CInitializingDlg::EndDialogIfAlive(dialog, 0);
+// The worker's closing: the message it posts to the window when it is done.
+void CloseLikeTheWorker(HWND window) {
+    ::PostMessageW(window, CInitializingDlg::kWorkDoneMessage, 0, 0);
 }
 
 TEST(ProgressWindow, DotsCycleOneTwoThreeNoneEveryHalfSecond) {
@@ -98,7 +96,7 @@ TEST(ProgressWindow, DotsCycleOneTwoThreeNoneEveryHalfSecond) {
         dialog.m_strMessage = c.base;
         std::thread observer([&] {
             HWND window = FindProgressWindow();
-            if (window == nullptr) return CloseLikeTheWorker(&dialog);
+            if (window == nullptr) return dialog.EndDialog(-5);
             auto start = std::chrono::steady_clock::now();
             while (seen.size() < 5 &&
                    std::chrono::steady_clock::now() - start < std::chrono::seconds(5)) {
@@ -111,9 +109,9 @@ TEST(ProgressWindow, DotsCycleOneTwoThreeNoneEveryHalfSecond) {
                 }
                 ::Sleep(10);
             }
-            CloseLikeTheWorker(&dialog);
+            CloseLikeTheWorker(window);
         });
-        EXPECT_EQ(dialog.DoModal(), 0);
+        EXPECT_EQ(dialog.DoModal(), IDOK);
         observer.join();
         const std::vector<std::wstring> expected = {base, base + L".", base + L"..", base + L"...",
                                                     base};
@@ -139,10 +137,12 @@ TEST(ProgressWindow, CentredTopmostWithoutCaption) {
             ::GetWindowRect(window, &placed);
             style = ::GetWindowLongW(window, GWL_STYLE);
             exStyle = ::GetWindowLongW(window, GWL_EXSTYLE);
+            CloseLikeTheWorker(window);
+        } else {
+            dialog.EndDialog(-5);
         }
-        CloseLikeTheWorker(&dialog);
     });
-    EXPECT_EQ(dialog.DoModal(), 0);
+    EXPECT_EQ(dialog.DoModal(), IDOK);
     observer.join();
     RECT work;
     ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
@@ -161,8 +161,12 @@ TEST(ProgressWindow, OutOfMemoryAsItStartsIsNoExceptionAndTheWorkerStillEndsIt) 
     dialog.m_strMessage = L"x ";
     std::wstring shown;
     std::thread worker([&] {
-        if (HWND window = FindProgressWindow()) shown = ControlText(window);
-        CloseLikeTheWorker(&dialog);
+        if (HWND window = FindProgressWindow()) {
+            shown = ControlText(window);
+            CloseLikeTheWorker(window);
+        } else {
+            dialog.EndDialog(-5);
+        }
     });
     INT_PTR result = -2;
     {
@@ -174,25 +178,38 @@ TEST(ProgressWindow, OutOfMemoryAsItStartsIsNoExceptionAndTheWorkerStillEndsIt) 
         }
     }
     worker.join();
-    EXPECT_EQ(result, 0);
+    EXPECT_EQ(result, IDOK);
     EXPECT_EQ(shown, L"x ");
 }
 
-// A road that ends at once asks to stop and to end before the window has
-// run OnInitDialog: the run must still end, unseen, and the animation thread
-// must stop (the destructor waits for it).
-TEST(ProgressWindowRaces, StopAndEndBeforeTheWindowExists) {
-    const int threadsBefore = ThreadCount();
-    FinishesWithin(10000, [] {
-        CInitializingDlg dialog;
-        dialog.m_strMessage = L"x ";
-        std::thread([&dialog] { CloseLikeTheWorker(&dialog); }).join();
-        EXPECT_EQ(dialog.m_hStopEvent.load(), nullptr);
-        EXPECT_EQ(dialog.DoModal(), 0);
-        EXPECT_NE(dialog.m_hStopEvent.load(), nullptr);
-        EXPECT_EQ(::WaitForSingleObject(dialog.m_hStopEvent, 0), WAIT_OBJECT_0);
-    });
-    EXPECT_TRUE(ThreadCountReturnsTo(threadsBefore, 2000));
+// The work starts once the window exists, with its handle: a work that ends
+// at once still ends the window, and one that cannot start ends it too
+// instead of leaving it to the user. The animation thread stops either way.
+TEST(ProgressWindowRaces, TheWorkStartsWithTheWindowAndEndsIt) {
+    struct Case {
+        const char* name;
+        bool starts;
+        INT_PTR expected;
+    };
+    for (const Case& c : {Case{"the work ends at once", true, IDOK},
+                          Case{"the work cannot start", false, IDABORT}}) {
+        SCOPED_TRACE(c.name);
+        const int threadsBefore = ThreadCount();
+        FinishesWithin(10000, [&c] {
+            CInitializingDlg dialog;
+            dialog.m_strMessage = L"x ";
+            HWND given = nullptr;
+            dialog.m_startWork = [&given, &c](HWND window) {
+                given = window;
+                if (c.starts) CloseLikeTheWorker(window);
+                return c.starts;
+            };
+            EXPECT_EQ(dialog.DoModal(), c.expected);
+            EXPECT_NE(given, nullptr);
+            EXPECT_EQ(::WaitForSingleObject(dialog.m_hStopEvent, 0), WAIT_OBJECT_0);
+        });
+        EXPECT_TRUE(ThreadCountReturnsTo(threadsBefore, 2000));
+    }
 }
 
 // The user dismisses the window while the worker still runs: the worker's
@@ -214,10 +231,11 @@ TEST(ProgressWindowRaces, UserDismissesBeforeTheWorkerEnds) {
         SCOPED_TRACE(c.name);
         const int threadsBefore = ThreadCount();
         auto* dialog = new CInitializingDlg();
+        HWND window = nullptr;
         FinishesWithin(10000, [&] {
             dialog->m_strMessage = L"x ";
             std::thread user([&] {
-                HWND window = FindProgressWindow();
+                window = FindProgressWindow();
                 // Dismissed once the animation has run a step (its first dot).
                 for (DWORD waited = 0; window && waited < 5000 && ControlText(window) != L"x .";
                      waited += 5) {
@@ -230,9 +248,9 @@ TEST(ProgressWindowRaces, UserDismissesBeforeTheWorkerEnds) {
             delete dialog;
         });
         EXPECT_TRUE(ThreadCountReturnsTo(threadsBefore, 200));
-        // The worker, late: nothing to stop, nothing to end, no crash.
-        EXPECT_FALSE(CInitializingDlg::SignalStop(dialog));
-        EXPECT_FALSE(CInitializingDlg::EndDialogIfAlive(dialog, 0));
+        // The worker, late: its message finds no window, and no object.
+        EXPECT_NE(window, nullptr);
+        EXPECT_FALSE(::PostMessageW(window, CInitializingDlg::kWorkDoneMessage, 0, 0));
     }
 }
 

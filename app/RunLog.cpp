@@ -1,0 +1,100 @@
+#include "app/RunLog.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cwchar>
+
+namespace {
+constexpr int kNameTries = 9;
+
+HANDLE CreateNew(const wchar_t* path) {
+    // CREATE_NEW fails on anything standing at the name, a link included;
+    // FILE_FLAG_OPEN_REPARSE_POINT keeps a link from being followed anyway.
+    return ::CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+}  // namespace
+
+bool RunLog::Create(const wchar_t* path) {
+    if (path != nullptr) {
+        HANDLE file = CreateNew(path);
+        if (file == INVALID_HANDLE_VALUE) return false;
+        m_file.Reset(file);
+        m_path = path;
+        return true;
+    }
+    wchar_t temp[MAX_PATH];
+    const DWORD length = ::GetTempPathW(MAX_PATH, temp);
+    if (length == 0 || length >= MAX_PATH) return false;
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    for (int attempt = 1; attempt <= kNameTries; ++attempt) {
+        wchar_t suffix[16] = L"";
+        if (attempt > 1) std::swprintf(suffix, 16, L"_%d", attempt);
+        wchar_t name[MAX_PATH];
+        const int formed =
+            std::swprintf(name, MAX_PATH, L"%lsTirnHomeISSetup_%04u%02u%02u%02u%02u%02u_%lu%ls.log",
+                          temp, now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+                          now.wSecond, ::GetCurrentProcessId(), suffix);
+        if (formed <= 0 || formed >= MAX_PATH) return false;
+        HANDLE file = CreateNew(name);
+        if (file != INVALID_HANDLE_VALUE) {
+            m_file.Reset(file);
+            m_path = name;
+            return true;
+        }
+    }
+    return false;
+}
+
+void RunLog::Line(const char* format, ...) {
+    if (!m_file.IsValid()) return;
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    char text[2048];
+    int used = std::snprintf(text, sizeof(text), "%02u:%02u:%02u.%03u ", now.wHour, now.wMinute,
+                             now.wSecond, now.wMilliseconds);
+    va_list arguments;
+    va_start(arguments, format);
+    const int written = std::vsnprintf(text + used, sizeof(text) - static_cast<size_t>(used) - 2,
+                                       format, arguments);
+    va_end(arguments);
+    if (written < 0) return;
+    // A line too long for the buffer is cut, and says so.
+    used += written < static_cast<int>(sizeof(text)) - used - 2
+                ? written
+                : static_cast<int>(sizeof(text)) - used - 3;
+    text[used++] = '\r';
+    text[used++] = '\n';
+    ::AcquireSRWLockExclusive(&m_lock);
+    DWORD done = 0;
+    ::WriteFile(m_file.Get(), text, static_cast<DWORD>(used), &done, nullptr);
+    ::ReleaseSRWLockExclusive(&m_lock);
+}
+
+std::string RunLog::Utf8(const wchar_t* text) {
+    if (text == nullptr) return {};
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1) return {};
+    std::string out(static_cast<size_t>(size - 1), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
+    return out;
+}
+
+std::string RunLog::DescribeError(DWORD error) {
+    wchar_t* message = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+    std::string text = "error " + std::to_string(error);
+    if (length > 0 && message != nullptr) {
+        std::string words = Utf8(message);
+        while (!words.empty() && (words.back() == '\n' || words.back() == '\r' ||
+                                  words.back() == ' ' || words.back() == '.')) {
+            words.pop_back();
+        }
+        if (!words.empty()) text += " (" + words + ")";
+    }
+    if (message != nullptr) ::LocalFree(message);
+    return text;
+}
