@@ -204,6 +204,7 @@ Outcome CTirnHomeISSetupApp::Unpack() {
                     static_cast<int>(ended));
         return Outcome::NoProgressWindow;
     }
-    if (ended != IDOK) m_log->Line("the progress window was dismissed");
-    return control->Conclude().outcome;
+    const Outcome outcome = control->Conclude().outcome;
+    if (outcome == Outcome::Cancelled) m_log->Line("the progress window was dismissed");
+    return outcome;
 }
