@@ -15,6 +15,8 @@ struct OutcomeRow {
 constexpr OutcomeRow kOutcomes[] = {
     {Outcome::Launched, 0, "installer started"},
     {Outcome::ProductStarted, 0, "installed product started"},
+    {Outcome::HelpShown, 0, "the switches were shown"},
+    {Outcome::UsageError, 1639, "the command line is wrong: nothing done"},
     {Outcome::AnotherLauncherRuns, 1618, "another launcher runs"},
     {Outcome::Refused, 1638, "refused: a conflicting product is installed"},
     {Outcome::Cancelled, 1602, "cancelled by the user before the installer started"},
@@ -30,6 +32,7 @@ constexpr OutcomeRow kOutcomes[] = {
     {Outcome::RecordNotRestored, 115, "the installation record could not be put back"},
     {Outcome::ProductNotStarted, 116, "the installed product could not be started"},
     {Outcome::NoProgressWindow, 117, "the progress window could not be shown"},
+    {Outcome::CommandLineTooLong, 119, "the installer's command line would not fit: nothing done"},
     {Outcome::Aborted, 118, "aborted: out of memory or the setup could not be read"},
 };
 

@@ -10,6 +10,8 @@
 enum class Outcome {
     Launched,             // the installer was started
     ProductStarted,       // the installed product was started
+    HelpShown,            // the switches were shown (/?)
+    UsageError,           // the command line is wrong: nothing was done
     AnotherLauncherRuns,  // quit: another launcher runs in this session
     Refused,              // a conflicting product is installed
     Cancelled,            // the progress window was dismissed before the installer started
@@ -25,6 +27,7 @@ enum class Outcome {
     RecordNotRestored,    // the installer could not be started, nor the record put back
     ProductNotStarted,    // the installed product could not be started
     NoProgressWindow,     // the progress window or its worker could not be made
+    CommandLineTooLong,   // the installer's command line would not fit: nothing was done
     Aborted,              // out of memory, or a read fault of the setup
 };
 

@@ -16,28 +16,33 @@ HANDLE CreateNew(const wchar_t* path) {
 }  // namespace
 
 bool RunLog::Create(const wchar_t* path) {
+    std::wstring base;
     if (path != nullptr) {
-        HANDLE file = CreateNew(path);
-        if (file == INVALID_HANDLE_VALUE) return false;
-        m_file.Reset(file);
-        m_path = path;
-        return true;
+        base = path;
+    } else {
+        wchar_t temp[MAX_PATH];
+        const DWORD length = ::GetTempPathW(MAX_PATH, temp);
+        if (length == 0 || length >= MAX_PATH) return false;
+        SYSTEMTIME now;
+        ::GetLocalTime(&now);
+        wchar_t name[96];
+        std::swprintf(name, 96, L"TirnHomeISSetup_%04u%02u%02u%02u%02u%02u_%lu.log", now.wYear,
+                      now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
+                      ::GetCurrentProcessId());
+        base = std::wstring(temp) + name;
     }
-    wchar_t temp[MAX_PATH];
-    const DWORD length = ::GetTempPathW(MAX_PATH, temp);
-    if (length == 0 || length >= MAX_PATH) return false;
-    SYSTEMTIME now;
-    ::GetLocalTime(&now);
+    // A name that is taken is passed over: "<name>_2<extension>" to "_9".
+    const size_t dot = base.find_last_of(L'.');
+    const size_t slash = base.find_last_of(L"\\/");
+    const size_t stemEnd = dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash)
+                               ? dot
+                               : base.size();
     for (int attempt = 1; attempt <= kNameTries; ++attempt) {
-        wchar_t suffix[16] = L"";
-        if (attempt > 1) std::swprintf(suffix, 16, L"_%d", attempt);
-        wchar_t name[MAX_PATH];
-        const int formed =
-            std::swprintf(name, MAX_PATH, L"%lsTirnHomeISSetup_%04u%02u%02u%02u%02u%02u_%lu%ls.log",
-                          temp, now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
-                          now.wSecond, ::GetCurrentProcessId(), suffix);
-        if (formed <= 0 || formed >= MAX_PATH) return false;
-        HANDLE file = CreateNew(name);
+        const std::wstring name =
+            attempt == 1
+                ? base
+                : base.substr(0, stemEnd) + L"_" + std::to_wstring(attempt) + base.substr(stemEnd);
+        HANDLE file = CreateNew(name.c_str());
         if (file != INVALID_HANDLE_VALUE) {
             m_file.Reset(file);
             m_path = name;

@@ -8,6 +8,8 @@
 #include "app/InstalledProduct.h"
 #include "app/UnpackingRoad.h"
 #include "framework/EntryPoint.h"
+#include "framework/ScopedHandle.h"
+#include "package/ProgramLaunch.h"
 
 #include <shellapi.h>
 #include <shlwapi.h>
@@ -15,6 +17,7 @@
 #include <cstdio>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 namespace {
 constexpr wchar_t kMarkerClass[] = L"#32770";
@@ -64,17 +67,64 @@ std::string WindowsVersion() {
 const char* YesNo(bool value) {
     return value ? "yes" : "no";
 }
+
+// The process's arguments, its own name left out.
+std::vector<std::wstring> CommandLineArguments() {
+    int count = 0;
+    LPWSTR* arguments = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    std::vector<std::wstring> list;
+    if (arguments == nullptr) return list;
+    for (int i = 1; i < count; ++i) list.emplace_back(arguments[i]);
+    ::LocalFree(arguments);
+    return list;
+}
+
+// The switches, in the product's language like its other texts.
+constexpr wchar_t kUsageText[] =
+    L"C\u00e1ch d\u00f9ng: TirnHomeISSetup.exe [/quiet] [/wait] [/log <t\u1ec7p>] [--] "
+    L"[tham s\u1ed1 cho tr\u00ecnh c\u00e0i \u0111\u1eb7t]\n\n"
+    L"/quiet\tKh\u00f4ng hi\u1ec7n c\u1eeda s\u1ed5 n\u00e0o; k\u1ebft qu\u1ea3 l\u00e0 m\u00e3 "
+    L"tho\u00e1t v\u00e0 t\u1ec7p nh\u1eadt k\u00fd.\n"
+    L"/wait\tCh\u1edd tr\u00ecnh c\u00e0i \u0111\u1eb7t k\u1ebft th\u00fac v\u00e0 tr\u1ea3 "
+    L"v\u1ec1 "
+    L"m\u00e3 tho\u00e1t c\u1ee7a n\u00f3.\n"
+    L"/log <t\u1ec7p>\tGhi nh\u1eadt k\u00fd v\u00e0o t\u1ec7p n\u00e0y thay v\u00ec th\u01b0 "
+    L"m\u1ee5c t\u1ea1m.\n"
+    L"/?, /help\tHi\u1ec7n h\u01b0\u1edbng d\u1eabn n\u00e0y.\n\n"
+    L"C\u00e1c tham s\u1ed1 kh\u00e1c, v\u00e0 m\u1ecdi th\u1ee9 sau --, \u0111\u01b0\u1ee3c "
+    L"chuy\u1ec3n cho tr\u00ecnh c\u00e0i \u0111\u1eb7t.";
+constexpr wchar_t kUsageErrorText[] = L"D\u00f2ng l\u1ec7nh kh\u00f4ng h\u1ee3p l\u1ec7: ";
+// The installer's path (at most MAX_PATH - 1 units), its quotes and a space
+// come before the arguments, within Windows' limit of a command line.
+constexpr size_t kMostInstallerArgumentUnits = kLaunchCommandLineCapacity - 1 - (MAX_PATH + 2);
 }  // namespace
 
 BOOL CTirnHomeISSetupApp::InitInstance() {
     CWinAppEx::InitInstance();
     // Kept for the framework's settings key; nothing is ever stored under it.
     SetRegistryKey(L"Local AppWizard-Generated Applications");
+    m_options = ParseLaunchOptions(CommandLineArguments());
     m_log = std::make_shared<RunLog>();
-    m_log->Create();  // without a log the run is the same
+    // Without a log the run is the same.
+    m_log->Create(m_options.logPath ? m_options.logPath->c_str() : nullptr);
     m_log->Line("TirnHomeISSetup 1.0.0.0 (%s), Windows %s, process %lu",
                 sizeof(void*) == 8 ? "x64" : "PE32", WindowsVersion().c_str(),
                 ::GetCurrentProcessId());
+    m_log->Line("switches:%s%s%s%s; %u arguments for the installer",
+                m_options.quiet ? " /quiet" : "", m_options.wait ? " /wait" : "",
+                m_options.logPath ? " /log" : "", m_options.help ? " /?" : "",
+                static_cast<unsigned>(m_options.installerArguments.size()));
+    // A wrong command line, or a question: answered before anything is read
+    // or changed.
+    if (!m_options.usageError.empty() || m_options.help) {
+        const bool wrong = !m_options.usageError.empty();
+        if (wrong) m_log->Line("usage: %s", RunLog::Utf8(m_options.usageError.c_str()).c_str());
+        if (!m_options.quiet) ShowUsage(wrong ? m_options.usageError.c_str() : nullptr);
+        const Outcome outcome = wrong ? Outcome::UsageError : Outcome::HelpShown;
+        m_nExitCode = ExitCodeOf(outcome);
+        m_log->Line("outcome: %s; exit code %u", DescribeOutcome(outcome), m_nExitCode);
+        return FALSE;
+    }
 
     StartFacts facts;
     facts.anotherLauncherRuns = AnotherLauncherRuns();
@@ -82,7 +132,11 @@ BOOL CTirnHomeISSetupApp::InitInstance() {
     if (!facts.anotherLauncherRuns) {
         // The marker lives, hidden, until the process ends: never destroyed.
         marker = new CTirnHomeISSetupDlg();
-        if (marker->Create(IDD_TIRNHOMEISSETUP_DIALOG, nullptr)) marker->ShowWindow(SW_HIDE);
+        // Quiet, it is never shown, not even for the moment before it is hidden.
+        const BOOL made = m_options.quiet
+                              ? marker->CreateHidden(IDD_TIRNHOMEISSETUP_DIALOG, nullptr)
+                              : marker->Create(IDD_TIRNHOMEISSETUP_DIALOG, nullptr);
+        if (made) marker->ShowWindow(SW_HIDE);
         ReadFacts(facts);
     }
     LogFacts(facts);
@@ -96,12 +150,11 @@ BOOL CTirnHomeISSetupApp::InitInstance() {
         case Decision::StartInstalledProduct: outcome = StartInstalledProduct(); break;
         case Decision::InstallFresh:
         case Decision::Upgrade:
-            m_strSetupArgs = decision == Decision::Upgrade ? kUpgradeArgument : L"";
-            outcome = Unpack();
+            outcome = Unpack(decision == Decision::Upgrade);
             marker->EndDialog(0);
             break;
     }
-    m_nExitCode = ExitCodeOf(outcome);
+    m_nExitCode = m_installerExitCode.value_or(ExitCodeOf(outcome));
     m_log->Line("outcome: %s; exit code %u", DescribeOutcome(outcome), m_nExitCode);
     return FALSE;
 }
@@ -158,7 +211,15 @@ bool CTirnHomeISSetupApp::AnotherLauncherRuns() {
     return runningLauncher != nullptr;
 }
 
+void CTirnHomeISSetupApp::ShowUsage(const wchar_t* problem) {
+    std::wstring text;
+    if (problem != nullptr) text = std::wstring(kUsageErrorText) + problem + L"\n\n";
+    text += kUsageText;
+    ::MessageBoxW(nullptr, text.c_str(), L"Tirn Home", MB_OK);
+}
+
 Outcome CTirnHomeISSetupApp::Refuse() {
+    if (m_options.quiet) return Outcome::Refused;  // the exit code and the log say it
     CString message;
     message.LoadString(m_nLanguage == 1 ? IDS_CONFLICT_ENGLISH : IDS_CONFLICT_VIETNAMESE);
     ::MessageBoxW(nullptr, message, L"Tirn Home", MB_OK);
@@ -179,18 +240,44 @@ Outcome CTirnHomeISSetupApp::StartInstalledProduct() {
     return Outcome::ProductNotStarted;
 }
 
-Outcome CTirnHomeISSetupApp::Unpack() {
-    auto control = std::make_shared<RoadControl>();
+Outcome CTirnHomeISSetupApp::Unpack(bool upgrade) {
+    const std::wstring arguments = InstallerArguments(upgrade, m_options.installerArguments);
+    // Never cut: a cut command line would hand the installer other arguments.
+    if (arguments.size() > kMostInstallerArgumentUnits) return Outcome::CommandLineTooLong;
+    m_strSetupArgs = arguments.c_str();
     RoadRequest request;
     request.setupArgs = m_strSetupArgs;
     request.package = m_package;
     request.log = m_log;
+    request.keepInstaller = m_options.wait;
+    const RoadResult result = m_options.quiet ? RunUnpackingRoad(request)
+                                              : UnpackBehindTheProgressWindow(request, upgrade);
+    ScopedHandle installer(result.installer);
+    if (result.outcome != Outcome::Launched || !installer.IsValid()) return result.outcome;
+    // /wait: the installer's own exit code, whatever it is (3010 asks for a
+    // restart), becomes the run's.
+    DWORD code = 0;
+    if (::WaitForSingleObject(installer.Get(), INFINITE) != WAIT_OBJECT_0 ||
+        !::GetExitCodeProcess(installer.Get(), &code)) {
+        m_log->Line("waiting for the installer failed: %s",
+                    RunLog::DescribeError(::GetLastError()).c_str());
+        return Outcome::Launched;
+    }
+    m_log->Line("installer ended with exit code %lu", code);
+    m_installerExitCode = code;
+    return Outcome::Launched;
+}
+
+RoadResult CTirnHomeISSetupApp::UnpackBehindTheProgressWindow(const RoadRequest& road,
+                                                              bool upgrade) {
+    auto control = std::make_shared<RoadControl>();
+    RoadRequest request = road;
     request.control = control;
     bool workerStarted = false;
 
     CInitializingDlg progress(nullptr);
     m_pMainWnd = &progress;
-    progress.m_strMessage = m_strSetupArgs == kUpgradeArgument ? kUpgradeText : kSetupText;
+    progress.m_strMessage = upgrade ? kUpgradeText : kSetupText;
     // Started once the window exists, so that it has a window to tell; the
     // window ends at once when the worker cannot start.
     progress.m_startWork = [&request, &workerStarted](HWND window) {
@@ -202,9 +289,9 @@ Outcome CTirnHomeISSetupApp::Unpack() {
     if (!workerStarted) {
         m_log->Line("the progress window or its worker could not be made (%d)",
                     static_cast<int>(ended));
-        return Outcome::NoProgressWindow;
+        return RoadResult{Outcome::NoProgressWindow, 0};
     }
-    const Outcome outcome = control->Conclude().outcome;
-    if (outcome == Outcome::Cancelled) m_log->Line("the progress window was dismissed");
-    return outcome;
+    const RoadResult result = control->Conclude();
+    if (result.outcome == Outcome::Cancelled) m_log->Line("the progress window was dismissed");
+    return result;
 }

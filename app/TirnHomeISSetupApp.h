@@ -5,12 +5,15 @@
 #include "app/Layer.h"
 
 #include "app/Decision.h"
+#include "app/LaunchOptions.h"
 #include "app/Outcome.h"
 #include "app/RunLog.h"
+#include "app/UnpackingRoad.h"
 #include "framework/Afx.h"
 #include "package/PackageVersion.h"
 
 #include <memory>
+#include <optional>
 
 class CTirnHomeISSetupApp : public CWinAppEx {
   public:
@@ -40,11 +43,17 @@ class CTirnHomeISSetupApp : public CWinAppEx {
     // Carries out the decision.
     Outcome Refuse();
     Outcome StartInstalledProduct();
-    // Shows the progress window while the worker unpacks and starts the
-    // installer.
-    Outcome Unpack();
+    // Unpacks and starts the installer: behind the progress window, on a
+    // worker thread, or, quiet, right here. With /wait the installer's own
+    // exit code becomes the run's.
+    Outcome Unpack(bool upgrade);
+    RoadResult UnpackBehindTheProgressWindow(const RoadRequest& request, bool upgrade);
+    // The switches in a message box, with what was wrong first when given.
+    void ShowUsage(const wchar_t* problem);
 
     uint32_t m_nExitCode = 0;
+    std::optional<uint32_t> m_installerExitCode;  // /wait: the installer's, handed on
+    LaunchOptions m_options;
     PackageFacts m_package;
     // Shared with the worker, which may still write while the process ends.
     std::shared_ptr<RunLog> m_log;

@@ -74,7 +74,7 @@ class Steps {
 // back as it was when the start fails. A record that cannot be read first
 // could not be put back: then nothing is written or started.
 RoadResult RecordAndLaunch(Steps& steps, uint32_t definitionVersion, const wchar_t* installer,
-                           const wchar_t* setupArgs) {
+                           const wchar_t* setupArgs, bool keepInstaller) {
     DefinitionVersionSnapshot before;
     if (!before.Take()) {
         return steps.Failed(RoadOutcome::RecordUnreadable, "reading the record", ::GetLastError());
@@ -86,10 +86,11 @@ RoadResult RecordAndLaunch(Steps& steps, uint32_t definitionVersion, const wchar
     }
     steps.Step("definition version %u recorded", definitionVersion);
     LaunchedProgram launched;
+    launched.keepProcess = keepInstaller;
     if (LaunchProgram(installer, setupArgs, &launched)) {
         steps.Step("installer started, process %lu: %s", launched.processId,
-                   RunLog::Utf8(launched.commandLine).c_str());
-        return RoadResult{RoadOutcome::Launched, 0};
+                   RunLog::Utf8(launched.commandLine.c_str()).c_str());
+        return RoadResult{RoadOutcome::Launched, 0, launched.process};
     }
     const DWORD error = ::GetLastError();
     if (!before.Restore()) {
@@ -171,8 +172,8 @@ RoadResult RunRoad(const RoadRequest& request) {
             if (control != nullptr) control->LeaveCommit(result);
         }
     } commit{request.control.get()};
-    commit.result =
-        RecordAndLaunch(steps, package.trailer.definitionVersion, installer, request.setupArgs);
+    commit.result = RecordAndLaunch(steps, package.trailer.definitionVersion, installer,
+                                    request.setupArgs, request.keepInstaller);
     return commit.result;
 }
 

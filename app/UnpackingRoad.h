@@ -20,13 +20,16 @@
 #include <memory>
 #include <optional>
 
-// Where the road ended: the outcomes from SetupUnreadable on, or Launched,
-// or Cancelled when the run was cancelled before the record was written.
+// Where the road ended: one of the failures, or Launched, or Cancelled when
+// the run was cancelled before the record was written.
 using RoadOutcome = Outcome;
 
 struct RoadResult {
     RoadOutcome outcome;
     DWORD error = 0;  // the platform's code of the failed step, when it gave one
+    // The installer's process, when the request kept it: the receiver's to
+    // close.
+    HANDLE installer = nullptr;
 };
 
 // What the main thread and the worker share. The user may dismiss the window
@@ -64,6 +67,7 @@ struct RoadRequest {
     std::shared_ptr<RunLog> log;           // may be null
     std::shared_ptr<RoadControl> control;  // may be null: nothing to cancel
     HWND progressWindow = nullptr;         // told CInitializingDlg::kWorkDoneMessage at the end
+    bool keepInstaller = false;            // the installer's process comes back in the result
 };
 
 RoadResult RunUnpackingRoad(const RoadRequest& request);

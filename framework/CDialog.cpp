@@ -1,5 +1,8 @@
 #include "framework/CDialog.h"
 
+#include <cstring>
+#include <vector>
+
 #include "framework/CWinApp.h"
 
 IMPLEMENT_DYNAMIC(CDialog, CWnd)
@@ -34,22 +37,41 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM, LPARAM l
     return result;
 }
 
-HWND CDialog::CreateFromTemplate(UINT templateId, CWnd* parent) {
+HWND CDialog::CreateFromTemplate(UINT templateId, CWnd* parent, bool hidden) {
     HINSTANCE instance = AfxGetResourceHandle();
     HRSRC found = ::FindResourceW(instance, MAKEINTRESOURCEW(templateId), MAKEINTRESOURCEW(5));
     if (found == nullptr) return nullptr;
     HGLOBAL loaded = ::LoadResource(instance, found);
     auto* dialogTemplate = static_cast<LPCDLGTEMPLATEW>(::LockResource(loaded));
     if (dialogTemplate == nullptr) return nullptr;
-    return ::CreateDialogIndirectParamW(instance, dialogTemplate,
-                                        parent ? parent->GetSafeHwnd() : nullptr, &DialogProc,
-                                        reinterpret_cast<LPARAM>(this));
+    HWND owner = parent ? parent->GetSafeHwnd() : nullptr;
+    const auto self = reinterpret_cast<LPARAM>(this);
+    if (!hidden)
+        return ::CreateDialogIndirectParamW(instance, dialogTemplate, owner, &DialogProc, self);
+    // A copy without WS_VISIBLE, so that the window is never shown, not even
+    // for a moment: its style is the first DWORD of a DLGTEMPLATE, the fourth
+    // of a DLGTEMPLATEEX (which starts with version 1 and 0xFFFF).
+    const DWORD size = ::SizeofResource(instance, found);
+    if (size < 16) return nullptr;
+    std::vector<DWORD> copy(size / sizeof(DWORD) + 1);
+    std::memcpy(copy.data(), dialogTemplate, size);
+    const auto* words = reinterpret_cast<const WORD*>(copy.data());
+    DWORD& style = words[0] == 1 && words[1] == 0xFFFF ? copy[3] : copy[0];
+    style &= ~static_cast<DWORD>(WS_VISIBLE);
+    return ::CreateDialogIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(copy.data()),
+                                        owner, &DialogProc, self);
 }
 
 BOOL CDialog::Create(UINT templateId, CWnd* parent) {
     m_nIDTemplate = templateId;
     m_pParentWnd = parent;
     return CreateFromTemplate(templateId, parent) != nullptr;
+}
+
+BOOL CDialog::CreateHidden(UINT templateId, CWnd* parent) {
+    m_nIDTemplate = templateId;
+    m_pParentWnd = parent;
+    return CreateFromTemplate(templateId, parent, true) != nullptr;
 }
 
 INT_PTR CDialog::DoModal() {

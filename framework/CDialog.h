@@ -20,6 +20,8 @@ class CDialog : public CWnd {
 
     // Modeless creation; nonzero when the window exists.
     BOOL Create(UINT templateId, CWnd* parent = nullptr);
+    // The same, never shown, whatever the template's WS_VISIBLE says.
+    BOOL CreateHidden(UINT templateId, CWnd* parent = nullptr);
     // Creates the window, runs it modally, hides and destroys it; returns the
     // result given to EndDialog, or -1 when the window cannot be created.
     virtual INT_PTR DoModal();
@@ -39,7 +41,7 @@ class CDialog : public CWnd {
 
   private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    HWND CreateFromTemplate(UINT templateId, CWnd* parent);
+    HWND CreateFromTemplate(UINT templateId, CWnd* parent, bool hidden = false);
     void RunModalLoop();
 
     std::atomic<bool> m_endRequested{false};

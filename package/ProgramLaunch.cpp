@@ -9,15 +9,15 @@ int LaunchProgram(const wchar_t* programPath, const wchar_t* arguments, Launched
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
     // A command line that does not fit is a failed launch, never a cut one.
-    constexpr int kCommandLineCapacity = kLaunchCommandLineCapacity;
-    wchar_t commandLine[kCommandLineCapacity] = {};
-    const int formed =
-        arguments != nullptr && arguments[0] != L'\0'
-            ? std::swprintf(commandLine, kCommandLineCapacity, L"\"%ls\" %ls", programPath,
-                            arguments)
-            : std::swprintf(commandLine, kCommandLineCapacity, L"\"%ls\"", programPath);
-    if (formed < 0 || formed >= kCommandLineCapacity) return 0;
-    if (launched != nullptr) std::wmemcpy(launched->commandLine, commandLine, formed + 1);
+    std::wstring commandLine = L"\"" + std::wstring(programPath) + L"\"";
+    if (arguments != nullptr && arguments[0] != L'\0') {
+        commandLine.push_back(L' ');
+        commandLine += arguments;
+    }
+    if (commandLine.size() >= kLaunchCommandLineCapacity) {
+        ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
     // The program starts in its own directory, never in the launcher's (often
     // a downloads folder), where a DLL it looks for and the system lacks
     // would be searched too.
@@ -29,12 +29,20 @@ int LaunchProgram(const wchar_t* programPath, const wchar_t* arguments, Launched
     std::wmemcpy(directory, programPath, directoryLength);
     // "C:" alone names the drive's current directory: keep its root.
     if (directoryLength == 2 && directory[1] == L':') directory[2] = L'\\';
-    if (!::CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, directory,
+    std::wstring writable = commandLine;  // CreateProcessW may write into it
+    if (!::CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, directory,
                           &startup, &process)) {
         return 0;
     }
-    if (launched != nullptr) launched->processId = process.dwProcessId;
     ::CloseHandle(process.hThread);
+    if (launched != nullptr) {
+        launched->processId = process.dwProcessId;
+        launched->commandLine = commandLine;
+        if (launched->keepProcess) {
+            launched->process = process.hProcess;
+            return 1;
+        }
+    }
     ::CloseHandle(process.hProcess);
     return 1;
 }

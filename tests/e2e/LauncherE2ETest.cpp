@@ -9,6 +9,7 @@
 #include "tests/unit/TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <shellapi.h>
 #include <shlwapi.h>
 
 #include <algorithm>
@@ -42,9 +43,11 @@ class LauncherRun {
   public:
     // variable ("NAME=value"), when given, is set in the launcher's
     // environment, replacing an inherited one of that name.
+    // arguments, when given, follow the quoted path on its command line.
     explicit LauncherRun(const std::wstring& setup, const std::wstring& variable = {},
-                         bool suspended = false) {
+                         bool suspended = false, const std::wstring& arguments = {}) {
         std::wstring commandLine = L"\"" + setup + L"\"";
+        if (!arguments.empty()) commandLine += L" " + arguments;
         std::wstring environment;
         if (!variable.empty()) {
             const size_t nameLength = variable.find(L'=') + 1;
@@ -106,13 +109,18 @@ class LauncherRun {
             ::GetTempPathW(MAX_PATH, path);
             temp = path;
         }
+        // Process ids come again after a while: the newest log of this id.
         WIN32_FIND_DATAW found;
         const std::wstring pattern =
             temp + L"TirnHomeISSetup_*_" + std::to_wstring(Pid()) + L".log";
         HANDLE search = ::FindFirstFileW(pattern.c_str(), &found);
         if (search == INVALID_HANDLE_VALUE) return {};
+        std::wstring newest;
+        do {
+            newest = std::max(newest, std::wstring(found.cFileName));
+        } while (::FindNextFileW(search, &found));
         ::FindClose(search);
-        const std::vector<uint8_t> bytes = ReadWholeFile(temp + found.cFileName);
+        const std::vector<uint8_t> bytes = ReadWholeFile(temp + newest);
         return std::string(bytes.begin(), bytes.end());
     }
     std::vector<TopWindow> Windows() const {
@@ -927,6 +935,147 @@ TEST_F(UnpackingRoad, TheLongestTemporaryDirectoryStatedInstallsWithEveryName) {
         EXPECT_EQ(StartedLines(started[0] + L"\\TirnHomeSetup.exe", 10000).size(), 3u);
     }
     RemoveTree(temp.substr(0, temp.size() - 1));
+}
+
+// Deploying: the switches only add to the run without arguments.
+
+// The visible windows of the run's process until it ends, described.
+std::string WindowsShown(const LauncherRun& run, DWORD timeoutMs = 60000) {
+    std::wstring shown;
+    const DWORD start = ::GetTickCount();
+    while (!run.WaitForEnd(0) && ::GetTickCount() - start < timeoutMs) {
+        for (const TopWindow& w : run.Windows()) {
+            if (w.visible) shown += w.Describe() + L"\n";
+        }
+        ::Sleep(5);
+    }
+    const int n =
+        ::WideCharToMultiByte(CP_UTF8, 0, shown.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n > 0 ? n - 1 : 0), '\0');
+    if (n > 1)
+        ::WideCharToMultiByte(CP_UTF8, 0, shown.c_str(), -1, out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+// /quiet /wait: no window, the installer gets every argument as the launcher
+// got it, and its exit code (3010: restart required) is the run's.
+TEST_F(UnpackingRoad, QuietAndWaitingHandsOnArgumentsAndTheInstallersExitCode) {
+    struct Argument {
+        std::wstring value;
+        std::wstring quoted;  // as a deployment tool writes it on the command line
+    };
+    const Argument arguments[] = {
+        {L"/S", L"/S"},
+        {L"with space", L"\"with space\""},
+        {L"say \"hi\"", L"\"say \\\"hi\\\"\""},
+        {L"C:\\my dir\\", L"\"C:\\my dir\\\\\""},
+        {L"a\\\\\"b", L"\"a\\\\\\\\\\\"b\""},
+        {L"\u0110\u00e3 c\u00e0i", L"\"\u0110\u00e3 c\u00e0i\""},
+        {L"", L"\"\""},
+        {L"/exitcode=3010", L"/exitcode=3010"},
+    };
+    for (bool separated : {false, true}) {
+        SCOPED_TRACE(separated ? "after --" : "among the switches");
+        RemoveStagingPlaces();
+        tirn::test::DeleteRecord();
+        std::wstring commandLine = separated ? L"/quiet /wait --" : L"/Quiet -WAIT";
+        for (const Argument& a : arguments) commandLine += L" " + a.quoted;
+        LauncherRun run(Setup(L"standin-v5.exe"), {}, false, commandLine);
+        EXPECT_EQ(WindowsShown(run), "");
+        EXPECT_EQ(run.WaitForEnd(60000), 3010u);
+        // Waited for: the installer's record is there as the launcher ends.
+        const std::vector<std::string> lines = StartedLines(Installer(), 0);
+        ASSERT_EQ(lines.size(), 3u);
+        int count = 0;
+        std::wstring line(lines[0].size(), L'\0');
+        line.resize(static_cast<size_t>(
+            ::MultiByteToWideChar(CP_UTF8, 0, lines[0].data(), static_cast<int>(lines[0].size()),
+                                  line.data(), static_cast<int>(line.size()))));
+        LPWSTR* received = ::CommandLineToArgvW(line.c_str(), &count);
+        ASSERT_NE(received, nullptr);
+        std::vector<std::wstring> got(received + 1, received + count);
+        ::LocalFree(received);
+        std::vector<std::wstring> expected;
+        for (const Argument& a : arguments) expected.push_back(a.value);
+        EXPECT_EQ(got, expected);
+        ExpectLogged(run, {"switches: /quiet /wait; 8 arguments for the installer",
+                           "installer ended with exit code 3010", ExitCodeLine(3010)});
+    }
+}
+
+// /quiet against a conflicting product: no message, 1638, nothing changed.
+TEST_F(UnpackingRoad, QuietRefusalShowsNothing) {
+    const std::wstring dir = Install({L"Tir.exe"}, 1);
+    LauncherRun run(Setup(L"standin-v5.exe"), {}, false, L"/quiet");
+    EXPECT_EQ(WindowsShown(run), "");
+    EXPECT_EQ(run.WaitForEnd(), 1638u);
+    EXPECT_EQ(RecordedVersion(), 1u);
+    EXPECT_TRUE(StagingPlaces(TemporaryDirectory()).empty());
+    EXPECT_TRUE(StartedLines(dir + L"\\Tir.exe", 0).empty());
+    RemoveTree(dir);
+}
+
+// /log: the log goes to the file named, made new; where a link stands at
+// that name, nothing is written through it and the log takes another name.
+TEST_F(UnpackingRoad, TheLogGoesWhereItIsToldNeverThroughALink) {
+    const std::wstring chosen = m_dir / L"deploy.log";
+    LauncherRun run(Setup(L"standin-v5.exe"), {}, false, L"/quiet /log \"" + chosen + L"\"");
+    EXPECT_EQ(run.WaitForEnd(60000), 0u);
+    const std::vector<uint8_t> bytes = ReadWholeFile(chosen);
+    const std::string log(bytes.begin(), bytes.end());
+    EXPECT_NE(log.find("decision: install"), std::string::npos) << log;
+    EXPECT_EQ(run.Log(), "") << "a second log in the temporary directory";
+
+    const std::wstring victim = m_dir / L"victim.txt";
+    WriteWholeFile(victim, {'v'});
+    const std::wstring linked = m_dir / L"linked.log";
+    ASSERT_TRUE(tirn::test::MakeHostLink(linked, victim));
+    RemoveStagingPlaces();
+    LauncherRun second(Setup(L"standin-v5.exe"), {}, false, L"/quiet /log \"" + linked + L"\"");
+    EXPECT_EQ(second.WaitForEnd(60000), 0u);
+    EXPECT_EQ(ReadWholeFile(victim), std::vector<uint8_t>{'v'});
+    const std::vector<uint8_t> other = ReadWholeFile(m_dir / L"linked_2.log");
+    EXPECT_NE(std::string(other.begin(), other.end()).find("exit code 0"), std::string::npos);
+}
+
+// /? shows the switches; a switch without its value is a usage error
+// (1639, Windows Installer's "invalid command line argument") that reads and
+// changes nothing, shown unless /quiet.
+TEST_F(UnpackingRoad, HelpAndUsageErrorsChangeNothing) {
+    struct Case {
+        const char* name;
+        std::wstring arguments;
+        bool box;
+        DWORD exitCode;
+        const wchar_t* text;  // in the box
+    };
+    const Case cases[] = {
+        {"/?", L"/?", true, 0, L"/quiet"},
+        {"/help", L"-HELP", true, 0, L"C\u00e1ch d\u00f9ng"},
+        {"/log without its file", L"/log", true, 1639, L"/log needs a file"},
+        {"quiet, /log without its file", L"/quiet /wait /log", false, 1639, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        tirn::test::DeleteRecord();
+        RemoveStagingPlaces();
+        LauncherRun run(Setup(L"standin-v5.exe"), {}, false, c.arguments);
+        if (c.box) {
+            std::vector<TopWindow> boxes = run.WaitForMessageBox();
+            ASSERT_EQ(boxes.size(), 1u);
+            bool found = false;
+            for (const auto& control : boxes[0].controls) {
+                found |= control.second.find(c.text) != std::wstring::npos;
+            }
+            EXPECT_TRUE(found) << Utf8(boxes[0].Describe());
+            ::PostMessageW(boxes[0].handle, WM_COMMAND, IDOK, 0);
+        } else {
+            EXPECT_EQ(WindowsShown(run), "");
+        }
+        EXPECT_EQ(run.WaitForEnd(), c.exitCode);
+        EXPECT_FALSE(RecordKeyExists());
+        EXPECT_TRUE(StagingPlaces(TemporaryDirectory()).empty());
+    }
 }
 
 // Broken and hostile packages: every one ends the launcher normally (no

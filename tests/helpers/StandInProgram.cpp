@@ -6,6 +6,7 @@
 // the file sees every line.
 #include <windows.h>
 
+#include <cwchar>
 #include <string>
 
 namespace {
@@ -65,5 +66,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
         written == whole.size();
     ::CloseHandle(file);
     if (!wrote) return 1;
-    return ::MoveFileExW(pending.c_str(), log.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : 1;
+    if (!::MoveFileExW(pending.c_str(), log.c_str(), MOVEFILE_REPLACE_EXISTING)) return 1;
+    // "/exitcode=N" among its arguments: it ends with N, as an installer that
+    // asks for a restart (3010) or failed would.
+    const wchar_t* exitCode = std::wcsstr(::GetCommandLineW(), L"/exitcode=");
+    return exitCode != nullptr ? static_cast<int>(std::wcstoul(exitCode + 10, nullptr, 10)) : 0;
 }

@@ -55,8 +55,8 @@ DWORD RunAndWait(const std::wstring& commandLine, DWORD timeoutMs = 30000);
 // command run on the host to its end (true when it ran).
 std::string HostPath(const std::wstring& windowsPath);
 bool RunOnHost(const std::string& shellCommand);
-// A host symbolic link at link (a Windows path) to target; Wine shows it as
-// a reparse point.
+// A host symbolic link at link (a Windows path) to target; Wine shows one to
+// a directory as a reparse point.
 bool MakeHostLink(const std::wstring& link, const std::wstring& target);
 
 }  // namespace tirn::test

@@ -88,8 +88,8 @@ TEST(LaunchProgram, FailuresReturnZero) {
     tirn::test::WriteWholeFile(dir / L"text.exe", {'n', 'o', 't', ' ', 'a', ' ', 'p', 'e'});
     EXPECT_EQ(LaunchProgram((dir / L"text.exe").c_str(), nullptr), 0);
     EXPECT_EQ(LaunchProgram((dir / L"missing.exe").c_str(), L"/Upgrade"), 0);
-    // A command line that cannot be formed is a failed launch, not a crash.
-    std::wstring huge(5000, L'a');
+    // A command line past Windows' limit is a failed launch, never a cut one.
+    std::wstring huge(40000, L'a');
     EXPECT_EQ(LaunchProgram((dir / L"missing.exe").c_str(), huge.c_str()), 0);
 }
 

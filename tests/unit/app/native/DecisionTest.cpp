@@ -1,4 +1,5 @@
 #include "app/Decision.h"
+#include "app/LaunchOptions.h"
 #include "app/Outcome.h"
 
 #include <gtest/gtest.h>
@@ -52,6 +53,8 @@ TEST(ExitCodeOf, OneCodePerOutcomeAndTheKnownOnesWhereTheyFit) {
     EXPECT_EQ(ExitCodeOf(Outcome::AnotherLauncherRuns), 1618u);
     EXPECT_EQ(ExitCodeOf(Outcome::Refused), 1638u);
     EXPECT_EQ(ExitCodeOf(Outcome::Cancelled), 1602u);
+    EXPECT_EQ(ExitCodeOf(Outcome::HelpShown), 0u);
+    EXPECT_EQ(ExitCodeOf(Outcome::UsageError), 1639u);
     std::set<uint32_t> seen;
     for (int o = static_cast<int>(Outcome::SetupUnreadable);
          o <= static_cast<int>(Outcome::Aborted); ++o) {
@@ -64,6 +67,92 @@ TEST(ExitCodeOf, OneCodePerOutcomeAndTheKnownOnesWhereTheyFit) {
             EXPECT_NE(code, known & 0xFF) << code;
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ParseLaunchOptions, SwitchesAndWhatGoesToTheInstaller) {
+    using Args = std::vector<std::wstring>;
+    struct Case {
+        const char* name;
+        Args arguments;
+        bool quiet, wait, help;
+        std::optional<std::wstring> log;
+        Args handedOn;
+        bool usageError;
+    };
+    const Case cases[] = {
+        {"none: as always", {}, false, false, false, {}, {}, false},
+        {"quiet and wait", {L"/quiet", L"/wait"}, true, true, false, {}, {}, false},
+        {"any case, either mark", {L"-QUIET", L"/Wait"}, true, true, false, {}, {}, false},
+        {"help", {L"/?"}, false, false, true, {}, {}, false},
+        {"help, long", {L"-Help"}, false, false, true, {}, {}, false},
+        {"a log file",
+         {L"/log", L"C:\\x y\\a.log"},
+         false,
+         false,
+         false,
+         L"C:\\x y\\a.log",
+         {},
+         false},
+        {"a log without its file", {L"/quiet", L"/log"}, true, false, false, {}, {}, true},
+        {"a log followed by --", {L"/log", L"--", L"x"}, false, false, false, {}, {}, true},
+        {"others go to the installer",
+         {L"/S", L"/quiet", L"x"},
+         true,
+         false,
+         false,
+         {},
+         {L"/S", L"x"},
+         false},
+        {"after --, even switches",
+         {L"/wait", L"--", L"/quiet", L"--", L"/log"},
+         false,
+         true,
+         false,
+         {},
+         {L"/quiet", L"--", L"/log"},
+         false},
+        {"a lone mark", {L"/", L"-"}, false, false, false, {}, {L"/", L"-"}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const LaunchOptions options = ParseLaunchOptions(c.arguments);
+        EXPECT_EQ(options.usageError.empty(), !c.usageError);
+        if (c.usageError) continue;
+        EXPECT_EQ(options.quiet, c.quiet);
+        EXPECT_EQ(options.wait, c.wait);
+        EXPECT_EQ(options.help, c.help);
+        EXPECT_EQ(options.logPath, c.log);
+        EXPECT_EQ(options.installerArguments, c.handedOn);
+    }
+}
+
+// What CommandLineToArgvW and the C run-time library read back.
+TEST(QuoteArgument, TheInstallerReadsEachArgumentBackUnchanged) {
+    struct Case {
+        std::wstring argument, quoted;
+    };
+    const Case cases[] = {
+        {L"plain", L"plain"},
+        {L"", L"\"\""},
+        {L"with space", L"\"with space\""},
+        {L"tab\there", L"\"tab\there\""},
+        {L"say \"hi\"", L"\"say \\\"hi\\\"\""},
+        {L"C:\\dir\\", L"C:\\dir\\"},
+        {L"C:\\my dir\\", L"\"C:\\my dir\\\\\""},
+        {L"a\\\\\"b", L"\"a\\\\\\\\\\\"b\""},
+        {L"\u0110\u00e3 c\u00e0i", L"\"\u0110\u00e3 c\u00e0i\""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(QuoteArgument(c.argument), c.quoted);
+    }
+    EXPECT_EQ(InstallerArguments(false, {}), L"");
+    EXPECT_EQ(InstallerArguments(true, {}), L"/Upgrade");
+    EXPECT_EQ(InstallerArguments(true, {L"/S", L"a b"}), L"/Upgrade /S \"a b\"");
+    EXPECT_EQ(InstallerArguments(false, {L"/S"}), L"/S");
 }
 
 }  // namespace
