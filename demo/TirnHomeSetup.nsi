@@ -3,7 +3,7 @@
 ; TirnHome.version (the definition version the launcher recorded before
 ; starting it). "/Upgrade" on the command line makes it an upgrade. It runs
 ; without pages and tells what it did in a small notice window that closes
-; itself.
+; itself; with NSIS's own "/S" (silent) it shows nothing at all.
 ;   makensis -DPRODUCT=TirnHome.exe -DNOTICE=DemoNotice.exe -DOUTFILE=... [-DAMD64] TirnHomeSetup.nsi
 ; With AMD64 it is a 64-bit installer (for the x64 demo product), installing
 ; into the 64-bit Program Files; both keep the record in the 32-bit registry
@@ -49,7 +49,13 @@ Section "Tirn Home"
     FileClose $0
     WriteRegStr HKLM "Software\Tirn" "szTirnDir" "$INSTDIR"
 
-    InitPluginsDir
-    File "/oname=$PLUGINSDIR\DemoNotice.exe" "${NOTICE}"
-    ExecWait '"$PLUGINSDIR\DemoNotice.exe" "Tirn Home Setup" "$R2 of Tirn Home, definition version $R3." "Installed in $INSTDIR"'
+    ; "/S" exactly: the installer is always silent in NSIS's sense (no pages),
+    ; so only the option itself tells that nobody is to see the notice.
+    ClearErrors
+    ${GetOptionsS} $R0 "/S" $R4
+    ${If} ${Errors}
+        InitPluginsDir
+        File "/oname=$PLUGINSDIR\DemoNotice.exe" "${NOTICE}"
+        ExecWait '"$PLUGINSDIR\DemoNotice.exe" "Tirn Home Setup" "$R2 of Tirn Home, definition version $R3." "Installed in $INSTDIR"'
+    ${EndIf}
 SectionEnd
