@@ -83,14 +83,14 @@ std::vector<std::wstring> CommandLineArguments() {
 constexpr wchar_t kUsageText[] =
     L"C\u00e1ch d\u00f9ng: TirnHomeISSetup.exe [/quiet] [/wait] [/log <t\u1ec7p>] [--] "
     L"[tham s\u1ed1 cho tr\u00ecnh c\u00e0i \u0111\u1eb7t]\n\n"
-    L"/quiet\tKh\u00f4ng hi\u1ec7n c\u1eeda s\u1ed5 n\u00e0o; k\u1ebft qu\u1ea3 l\u00e0 m\u00e3 "
+    L"/quiet\n    Kh\u00f4ng hi\u1ec7n c\u1eeda s\u1ed5 n\u00e0o; k\u1ebft qu\u1ea3 l\u00e0 "
+    L"m\u00e3 "
     L"tho\u00e1t v\u00e0 t\u1ec7p nh\u1eadt k\u00fd.\n"
-    L"/wait\tCh\u1edd tr\u00ecnh c\u00e0i \u0111\u1eb7t k\u1ebft th\u00fac v\u00e0 tr\u1ea3 "
-    L"v\u1ec1 "
-    L"m\u00e3 tho\u00e1t c\u1ee7a n\u00f3.\n"
-    L"/log <t\u1ec7p>\tGhi nh\u1eadt k\u00fd v\u00e0o t\u1ec7p n\u00e0y thay v\u00ec th\u01b0 "
-    L"m\u1ee5c t\u1ea1m.\n"
-    L"/?, /help\tHi\u1ec7n h\u01b0\u1edbng d\u1eabn n\u00e0y.\n\n"
+    L"/wait\n    Ch\u1edd tr\u00ecnh c\u00e0i \u0111\u1eb7t k\u1ebft th\u00fac v\u00e0 tr\u1ea3 "
+    L"v\u1ec1 m\u00e3 tho\u00e1t c\u1ee7a n\u00f3.\n"
+    L"/log <t\u1ec7p>\n    Ghi nh\u1eadt k\u00fd v\u00e0o t\u1ec7p n\u00e0y thay v\u00ec "
+    L"th\u01b0 m\u1ee5c t\u1ea1m.\n"
+    L"/?, /help\n    Hi\u1ec7n h\u01b0\u1edbng d\u1eabn n\u00e0y.\n\n"
     L"C\u00e1c tham s\u1ed1 kh\u00e1c, v\u00e0 m\u1ecdi th\u1ee9 sau --, \u0111\u01b0\u1ee3c "
     L"chuy\u1ec3n cho tr\u00ecnh c\u00e0i \u0111\u1eb7t.";
 constexpr wchar_t kUsageErrorText[] = L"D\u00f2ng l\u1ec7nh kh\u00f4ng h\u1ee3p l\u1ec7: ";
