@@ -165,16 +165,16 @@ RoadResult RunRoad(const RoadRequest& request) {
     }
     // The step's result is kept as the step ends, on every way out: a
     // dismissal waiting for it then finds what it did.
-    struct Commit {
-        RoadControl* control;
-        RoadResult result{RoadOutcome::Aborted, 0};
-        ~Commit() {
-            if (control != nullptr) control->LeaveCommit(result);
-        }
-    } commit{request.control.get()};
-    commit.result = RecordAndLaunch(steps, package.trailer.definitionVersion, installer,
-                                    request.setupArgs, request.keepInstaller);
-    return commit.result;
+    RoadResult result{RoadOutcome::Aborted, 0, nullptr};
+    try {
+        result = RecordAndLaunch(steps, package.trailer.definitionVersion, installer,
+                                 request.setupArgs, request.keepInstaller);
+    } catch (...) {
+        if (request.control != nullptr) request.control->LeaveCommit(result);
+        throw;
+    }
+    if (request.control != nullptr) request.control->LeaveCommit(result);
+    return result;
 }
 
 }  // namespace
