@@ -33,6 +33,7 @@ constexpr OutcomeRow kOutcomes[] = {
     {Outcome::ProductNotStarted, 116, "the installed product could not be started"},
     {Outcome::NoProgressWindow, 117, "the progress window could not be shown"},
     {Outcome::CommandLineTooLong, 119, "the installer's command line would not fit: nothing done"},
+    {Outcome::InstallerNotWaitedFor, 120, "the installer was started, but could not be waited for"},
     {Outcome::Aborted, 118, "aborted: out of memory or the setup could not be read"},
 };
 

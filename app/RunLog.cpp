@@ -1,5 +1,7 @@
 #include "app/RunLog.h"
 
+#include "framework/NativeFile.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cwchar>
@@ -7,11 +9,37 @@
 namespace {
 constexpr int kNameTries = 9;
 
-HANDLE CreateNew(const wchar_t* path) {
-    // CREATE_NEW fails on anything standing at the name, a link included;
-    // FILE_FLAG_OPEN_REPARSE_POINT keeps a link from being followed anyway.
-    return ::CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+// The directory a log goes into, opened once: not a link itself (a junction
+// there could lead the elevated launcher's file anywhere, the object
+// manager's namespace included), and the name made inside what it holds.
+HANDLE OpenDirectoryOf(const std::wstring& path) {
+    const size_t slash = path.find_last_of(L"\\/");
+    if (slash == std::wstring::npos) return nullptr;
+    const std::wstring directory = path.substr(0, slash + 1);
+    wchar_t native[MAX_PATH + 16];
+    if (directory.size() >= MAX_PATH || !NativePath(directory.c_str(), native, MAX_PATH + 16)) {
+        return nullptr;
+    }
+    ScopedHandle held(
+        OpenNativeFile(nullptr, native,
+                       {FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, native::kFileOpen,
+                        native::kDirectoryFile | native::kOpenReparsePoint}));
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!held.IsValid() ||
+        !::GetFileInformationByHandleEx(held.Get(), FileAttributeTagInfo, &tag, sizeof(tag)) ||
+        (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        return nullptr;
+    }
+    return held.Release();
+}
+
+// Create-only, never through a link, inside the held directory.
+HANDLE CreateNew(HANDLE directory, const std::wstring& path) {
+    const std::wstring name = path.substr(path.find_last_of(L"\\/") + 1);
+    return OpenNativeFile(directory, name,
+                          {GENERIC_WRITE, FILE_SHARE_READ, native::kFileCreate,
+                           native::kNonDirectoryFile | native::kOpenReparsePoint});
 }
 }  // namespace
 
@@ -31,6 +59,8 @@ bool RunLog::Create(const wchar_t* path) {
                       ::GetCurrentProcessId());
         base = std::wstring(temp) + name;
     }
+    ScopedHandle directory(OpenDirectoryOf(base));
+    if (!directory.IsValid()) return false;
     // A name that is taken is passed over: "<name>_2<extension>" to "_9".
     const size_t dot = base.find_last_of(L'.');
     const size_t slash = base.find_last_of(L"\\/");
@@ -42,8 +72,8 @@ bool RunLog::Create(const wchar_t* path) {
             attempt == 1
                 ? base
                 : base.substr(0, stemEnd) + L"_" + std::to_wstring(attempt) + base.substr(stemEnd);
-        HANDLE file = CreateNew(name.c_str());
-        if (file != INVALID_HANDLE_VALUE) {
+        HANDLE file = CreateNew(directory.Get(), name);
+        if (file != nullptr) {
             m_file.Reset(file);
             m_path = name;
             return true;
@@ -65,10 +95,15 @@ void RunLog::Line(const char* format, ...) {
                                        format, arguments);
     va_end(arguments);
     if (written < 0) return;
-    // A line too long for the buffer is cut, and says so.
+    // A line too long for the buffer is cut.
+    const int start = used;
     used += written < static_cast<int>(sizeof(text)) - used - 2
                 ? written
                 : static_cast<int>(sizeof(text)) - used - 3;
+    // What the text carries (a path, a name) cannot start lines of its own.
+    for (int i = start; i < used; ++i) {
+        if (text[i] == '\r' || text[i] == '\n') text[i] = ' ';
+    }
     text[used++] = '\r';
     text[used++] = '\n';
     ::AcquireSRWLockExclusive(&m_lock);

@@ -236,7 +236,7 @@ Outcome CTirnHomeISSetupApp::StartInstalledProduct() {
         return Outcome::ProductStarted;
     }
     m_log->Line("starting %s failed: %s", RunLog::Utf8(program).c_str(),
-                RunLog::DescribeError(static_cast<DWORD>(result)).c_str());
+                RunLog::DescribeError(::GetLastError()).c_str());
     return Outcome::ProductNotStarted;
 }
 
@@ -250,18 +250,39 @@ Outcome CTirnHomeISSetupApp::Unpack(bool upgrade) {
     request.package = m_package;
     request.log = m_log;
     request.keepInstaller = m_options.wait;
+    // What the installer is handed on may be a key or a password: the log
+    // names only how many.
+    request.loggedArgs = InstallerArguments(upgrade, {}).c_str();
+    if (!m_options.installerArguments.empty()) {
+        request.loggedArgs +=
+            (std::wstring(upgrade ? L" " : L"") + L"<" +
+             std::to_wstring(m_options.installerArguments.size()) + L" arguments handed on>")
+                .c_str();
+    }
     const RoadResult result = m_options.quiet ? RunUnpackingRoad(request)
                                               : UnpackBehindTheProgressWindow(request, upgrade);
     ScopedHandle installer(result.installer);
     if (result.outcome != Outcome::Launched || !installer.IsValid()) return result.outcome;
     // /wait: the installer's own exit code, whatever it is (3010 asks for a
-    // restart), becomes the run's.
+    // restart), becomes the run's. Messages are handled meanwhile: the
+    // marker window belongs to this thread, and an installer that sends a
+    // message to every top-level window (a setting changed) waits for it.
     DWORD code = 0;
-    if (::WaitForSingleObject(installer.Get(), INFINITE) != WAIT_OBJECT_0 ||
+    for (;;) {
+        const HANDLE process = installer.Get();
+        const DWORD woke = ::MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_ALLINPUT);
+        if (woke != WAIT_OBJECT_0 + 1) break;
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+    }
+    if (::WaitForSingleObject(installer.Get(), 0) != WAIT_OBJECT_0 ||
         !::GetExitCodeProcess(installer.Get(), &code)) {
         m_log->Line("waiting for the installer failed: %s",
                     RunLog::DescribeError(::GetLastError()).c_str());
-        return Outcome::Launched;
+        return Outcome::InstallerNotWaitedFor;
     }
     m_log->Line("installer ended with exit code %lu", code);
     m_installerExitCode = code;

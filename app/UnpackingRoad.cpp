@@ -13,6 +13,7 @@
 
 #include <cstdarg>
 #include <memory>
+#include <string>
 
 bool RoadControl::EnterCommit() {
     ::AcquireSRWLockExclusive(&m_lock);
@@ -59,8 +60,12 @@ class Steps {
     // The step failed with the platform's code error (0: none given).
     RoadResult Failed(RoadOutcome outcome, const char* step, DWORD error) {
         if (m_log != nullptr) {
-            m_log->Line("road: %s failed%s%s", step, error != 0 ? ": " : "",
-                        error != 0 ? RunLog::DescribeError(error).c_str() : "");
+            try {
+                m_log->Line("road: %s failed%s%s", step, error != 0 ? ": " : "",
+                            error != 0 ? RunLog::DescribeError(error).c_str() : "");
+            } catch (...) {
+                // out of memory for the message: the outcome stands
+            }
         }
         return RoadResult{outcome, error};
     }
@@ -74,7 +79,8 @@ class Steps {
 // back as it was when the start fails. A record that cannot be read first
 // could not be put back: then nothing is written or started.
 RoadResult RecordAndLaunch(Steps& steps, uint32_t definitionVersion, const wchar_t* installer,
-                           const wchar_t* setupArgs, bool keepInstaller) {
+                           const wchar_t* setupArgs, const wchar_t* loggedArgs,
+                           bool keepInstaller) {
     DefinitionVersionSnapshot before;
     if (!before.Take()) {
         return steps.Failed(RoadOutcome::RecordUnreadable, "reading the record", ::GetLastError());
@@ -88,8 +94,14 @@ RoadResult RecordAndLaunch(Steps& steps, uint32_t definitionVersion, const wchar
     LaunchedProgram launched;
     launched.keepProcess = keepInstaller;
     if (LaunchProgram(installer, setupArgs, &launched)) {
-        steps.Step("installer started, process %lu: %s", launched.processId,
-                   RunLog::Utf8(launched.commandLine.c_str()).c_str());
+        try {
+            std::wstring logged = L"\"" + std::wstring(installer) + L"\"";
+            if (loggedArgs[0] != L'\0') logged += L" " + std::wstring(loggedArgs);
+            steps.Step("installer started, process %lu: %s", launched.processId,
+                       RunLog::Utf8(logged.c_str()).c_str());
+        } catch (...) {
+            // out of memory for the line: the installer runs all the same
+        }
         return RoadResult{RoadOutcome::Launched, 0, launched.process};
     }
     const DWORD error = ::GetLastError();
@@ -167,8 +179,10 @@ RoadResult RunRoad(const RoadRequest& request) {
     // dismissal waiting for it then finds what it did.
     RoadResult result{RoadOutcome::Aborted, 0, nullptr};
     try {
-        result = RecordAndLaunch(steps, package.trailer.definitionVersion, installer,
-                                 request.setupArgs, request.keepInstaller);
+        result =
+            RecordAndLaunch(steps, package.trailer.definitionVersion, installer, request.setupArgs,
+                            request.loggedArgs.IsEmpty() ? request.setupArgs : request.loggedArgs,
+                            request.keepInstaller);
     } catch (...) {
         if (request.control != nullptr) request.control->LeaveCommit(result);
         throw;

@@ -59,8 +59,9 @@ class RoadControl {
 
 // Everything the worker needs, in one value.
 struct RoadRequest {
-    CString setupArgs;  // "" or "/Upgrade"
-    CString setupPath;  // the setup to unpack; empty: this executable
+    CString setupArgs;   // "" or "/Upgrade", then the arguments handed on
+    CString loggedArgs;  // what the log says of setupArgs
+    CString setupPath;   // the setup to unpack; empty: this executable
     // The package as the run read it at its start; read by the road when
     // absent.
     std::optional<PackageFacts> package;

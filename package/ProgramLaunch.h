@@ -19,7 +19,7 @@ int LaunchProgram(const wchar_t* programPath, const wchar_t* arguments,
                   LaunchedProgram* launched = nullptr);
 
 // Windows' own limit of a command line, terminator included.
-inline constexpr size_t kLaunchCommandLineCapacity = 32768;
+inline constexpr size_t kLaunchCommandLineCapacity = 32767;
 
 struct LaunchedProgram {
     bool keepProcess = false;  // asked: process is then the caller's to close

@@ -307,6 +307,7 @@ class TirnPackTest(unittest.TestCase):
             ("a file that is no program", setup("noprog.exe", installer=self.installer(50000, "x.exe")),
              8, "not a Windows program"),
             ("bare launcher", LAUNCHER, 4, "no package"),
+            ("definition version 0", self.version_0_setup(program), 8, "definition version 0"),
             ("not a PE", self.installer(1000, "plain.bin"), 4, "not a PE"),
         ]
         for name, path, code, reason in cases:
@@ -327,6 +328,19 @@ class TirnPackTest(unittest.TestCase):
         self.assertEqual(json.loads(run("verify", "--json", signed).stdout)["signature"],
                          "follows the package")
         self.assertEqual(self.verify(signed, cert).returncode, 0)
+
+    def version_0_setup(self, installer):
+        """Refused by build unless asked for; then made."""
+        path = self.path("version-0.exe")
+        refused = run("build", "--launcher", LAUNCHER, "--definition-version", "0",
+                      "--installer", installer, "-o", path)
+        self.assertEqual(refused.returncode, 2, refused.stderr)
+        self.assertIn("definition version 0", refused.stderr)
+        self.assertFalse(os.path.exists(path))
+        made = run("build", "--launcher", LAUNCHER, "--definition-version", "0",
+                   "--allow-version-0", "--installer", installer, "-o", path)
+        self.assertEqual(made.returncode, 0, made.stderr)
+        return path
 
     def test_inspect_reports_trailer_and_cabinet(self):
         installer = self.installer(5000)

@@ -148,6 +148,11 @@ void DropLauncherSignature(const File& launcher, uint64_t imageEnd, File& output
 }  // namespace
 
 void BuildSetup(const BuildRequest& request) {
+    if (request.definitionVersion == 0 && !request.allowVersion0) {
+        throw ToolError(kExitUsage,
+                        "definition version 0 never upgrades anything: such a setup starts the "
+                        "installed product wherever one is (--allow-version-0 if that is meant)");
+    }
     File launcher = File::OpenForReading(request.launcher);
     const ImageLayout layout = CheckedLauncherLayout(launcher, request.launcher);
     const uint64_t imageEnd = layout.sectionDataEnd;

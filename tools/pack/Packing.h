@@ -15,6 +15,11 @@ namespace tirn::pack {
 struct BuildRequest {
     std::string launcher;
     uint32_t definitionVersion = 0;
+    // Version 0 is never newer than anything installed: such a setup only
+    // ever starts the installed product, and what it installs on a clean
+    // machine no version-0 setup can upgrade. Taken only when asked for (a
+    // setup meant to start whatever is installed, never to upgrade it).
+    bool allowVersion0 = false;
     std::string installer;  // either this...
     std::string cabinet;    // ...or a ready cabinet
     std::string output;

@@ -175,6 +175,10 @@ VerifyReport VerifySetup(const std::string& setupPath) {
         report.definitionVersion = package.definitionVersion;
         report.payloadSize = package.payloadSize;
         if (!package.complete) throw Failed{kExitNoPackage, "the package is cut"};
+        if (package.definitionVersion == 0) {
+            throw Failed{kExitDamaged,
+                         "definition version 0: it never upgrades an installed product"};
+        }
         ScratchFile cabinet;
         {
             AtomicOutput out(cabinet.Path(), 0600);

@@ -152,8 +152,11 @@ void AddBuildCommand(CLI::App& app, Invocation& run) {
     command->add_option("--launcher", run.build.launcher, "the bare launcher")->required();
     command
         ->add_option("--definition-version", run.build.definitionVersion,
-                     "0 to 4294967295, compared with the installed version")
+                     "1 to 4294967295, compared with the installed version")
         ->required();
+    command->add_flag("--allow-version-0", run.build.allowVersion0,
+                      "take definition version 0: a setup that starts the installed product "
+                      "wherever one is and never upgrades it");
     CLI::Option_group* source = command->add_option_group("source", "exactly one of");
     source->add_option("--installer", run.build.installer, "the installer to pack");
     source->add_option("--cab", run.build.cabinet, "a ready one-file cabinet to pack");
