@@ -1,5 +1,7 @@
 #include "package/CabinetExtraction.h"
 
+#include "format/StoredName.h"
+
 #include "framework/PathJoin.h"
 
 #include "package/StagingSecurity.h"
@@ -28,11 +30,13 @@ struct CopyContext {
     const char* destinationUtf8;
     size_t declared;  // files the cabinet declares: no more are recorded
     std::vector<CString>& extracted;
+    bool installerOnly;  // the one file of a setup: the installer name rule holds
 };
 
 INT_PTR CopyFileNotification(CopyContext& context, const char* storedName) {
     // Whatever the cabinet says, nothing is written outside the destination.
     if (!IsSafeStoredName(storedName)) return -1;
+    if (context.installerOnly && tirn::format::StoredNameProblem(storedName)) return -1;
     CString path = JoinUtf8Path(context.destinationUtf8, storedName);
     if (path.IsEmpty()) return -1;
     if (context.extracted.size() < context.declared) context.extracted.push_back(path);
@@ -90,14 +94,14 @@ bool SplitCabinetPath(std::string_view path, char (&directory)[CB_MAX_CAB_PATH],
 
 ExtractResult CopyCabinetFiles(CabinetApi& api, HFDI context, const wchar_t* cabinetPath,
                                const wchar_t* destinationDirectory, size_t declared,
-                               std::vector<CString>& extracted) {
+                               std::vector<CString>& extracted, bool installerOnly) {
     std::unique_ptr<char[]> cabinetUtf8(WideToUtf8(cabinetPath));
     std::unique_ptr<char[]> destinationUtf8(WideToUtf8(destinationDirectory));
     if (cabinetUtf8 == nullptr || destinationUtf8 == nullptr) return ExtractResult::OutOfMemory;
     char directory[CB_MAX_CAB_PATH];
     std::string_view name;
     if (!SplitCabinetPath(cabinetUtf8.get(), directory, name)) return ExtractResult::FdiFailed;
-    CopyContext copy{destinationUtf8.get(), declared, extracted};
+    CopyContext copy{destinationUtf8.get(), declared, extracted, installerOnly};
     const BOOL copied = api.pfnFDICopy(context, const_cast<char*>(name.data()), directory, 0,
                                        &FdiNotify, nullptr, &copy);
     return copied ? ExtractResult::Ok : ExtractResult::FdiFailed;
@@ -120,7 +124,7 @@ bool IsSafeStoredName(const char* name) {
 
 ExtractResult ExtractCabinetFiles(CabinetApi& api, const wchar_t* cabinetPath,
                                   const wchar_t* destinationDirectory,
-                                  std::vector<CString>& extracted) {
+                                  std::vector<CString>& extracted, bool installerOnly) {
     extracted.clear();
     if (!api.bReady) return ExtractResult::NotReady;
     if (cabinetPath == nullptr || destinationDirectory == nullptr) {
@@ -143,8 +147,9 @@ ExtractResult ExtractCabinetFiles(CabinetApi& api, const wchar_t* cabinetPath,
     FdiClose(reinterpret_cast<INT_PTR>(cabinet));
     if (!isCabinet || info.cFiles == 0) return ExtractResult::BadCabinet;
 
-    const ExtractResult result = CopyCabinetFiles(api, context.handle, cabinetPath,
-                                                  destinationDirectory, info.cFiles, extracted);
+    const ExtractResult result =
+        CopyCabinetFiles(api, context.handle, cabinetPath, destinationDirectory, info.cFiles,
+                         extracted, installerOnly);
     if (result != ExtractResult::Ok) extracted.clear();
     return result;
 }
@@ -153,7 +158,7 @@ bool ExtractCabinet(const wchar_t* cabinetPath, const wchar_t* destinationDirect
                     wchar_t* outFirstFile) {
     ScopedCabinetApi api;  // unbound on every way out, exceptions included
     std::vector<CString> extracted;
-    if (ExtractCabinetFiles(api.Get(), cabinetPath, destinationDirectory, extracted) !=
+    if (ExtractCabinetFiles(api.Get(), cabinetPath, destinationDirectory, extracted, true) !=
         ExtractResult::Ok) {
         return false;
     }

@@ -20,8 +20,9 @@ enum class ExtractResult {
     OutOfMemory,    // a UTF-8 path cannot be made
 };
 
-// True when the cabinet declares exactly one file and all of it was
-// extracted into destinationDirectory; outFirstFile (MAX_PATH units) then
+// True when the cabinet declares exactly one file, under a name the
+// installer name rule takes, and all of it was extracted into
+// destinationDirectory; outFirstFile (MAX_PATH units) then
 // holds that file's full path. False otherwise, outFirstFile untouched; also
 // false when the path would not fit outFirstFile (a cut path would name
 // another program).
@@ -32,9 +33,11 @@ bool ExtractCabinet(const wchar_t* cabinetPath, const wchar_t* destinationDirect
 // receives the paths of the files created, in the order the library
 // announced them (no more than the cabinet declares); it is left empty on
 // any failure.
+// With installerOnly, a file whose stored name breaks the installer name
+// rule (format/StoredName.h) fails the copy before it is created.
 ExtractResult ExtractCabinetFiles(CabinetApi& api, const wchar_t* cabinetPath,
                                   const wchar_t* destinationDirectory,
-                                  std::vector<CString>& extracted);
+                                  std::vector<CString>& extracted, bool installerOnly = false);
 
 // True for a stored name that stays inside the destination: relative, no
 // drive or stream (':'), no UNC or rooted prefix, no ".." component.

@@ -1097,8 +1097,9 @@ TEST_F(UnpackingRoad, HelpAndUsageErrorsChangeNothing) {
 // leaves the installation record as it was.
 TEST_F(UnpackingRoad, HostilePackagesEndCleanly) {
     std::vector<std::wstring> setups = {L"hostile-zero-payload.exe", L"hostile-size-near-4GiB.exe",
-                                        L"hostile-traversal.exe", L"hostile-continued.exe",
-                                        L"hostile-many-files.exe"};
+                                        L"hostile-traversal.exe",    L"hostile-continued.exe",
+                                        L"hostile-many-files.exe",   L"hostile-forbidden-name.exe",
+                                        L"hostile-device-name.exe"};
     for (int keep = 0; keep < 16; ++keep) {
         wchar_t name[64];
         std::swprintf(name, 64, L"hostile-trailer-cut-%02d.exe", keep);

@@ -136,3 +136,24 @@ for i in range(200):
 many = os.path.join(work, "many.cab")
 subprocess.run(["gcab", "-c", "-z", "-n", many, *names], check=True, cwd=many_dir)
 append_package(many, 5, "hostile-many-files.exe")
+
+# Names no user's launcher installs, though a cabinet can hold them: the
+# stand-in stored as "TirnHomeSetup?exe" (a character Windows forbids), and
+# as a device's name.
+def renamed(name, stored, setup):
+    cabinet = os.path.join(work, name)
+    subprocess.run(["gcab", "-c", "-n", cabinet, installer], check=True)
+    with open(cabinet, "rb") as f:
+        data = bytearray(f.read())
+    first_file = struct.unpack_from("<I", data, 16)[0]
+    assert data[first_file + 16:first_file + 33] == b"TirnHomeSetup.exe"
+    data[first_file + 16:first_file + 16 + len(stored)] = stored
+    if len(stored) < len("TirnHomeSetup.exe"):
+        data[first_file + 16 + len(stored)] = 0  # the name ends early; the rest is ignored
+    with open(cabinet, "wb") as f:
+        f.write(data)
+    append_package(cabinet, 5, setup)
+
+
+renamed("forbidden.cab", b"TirnHomeSetup?exe", "hostile-forbidden-name.exe")
+renamed("device.cab", b"NUL", "hostile-device-name.exe")

@@ -308,6 +308,9 @@ class TirnPackTest(unittest.TestCase):
              8, "not a Windows program"),
             ("bare launcher", LAUNCHER, 4, "no package"),
             ("definition version 0", self.version_0_setup(program), 8, "definition version 0"),
+            ("a name Windows forbids", self.renamed_setup(program, b"TirnHomeSetup?exe"), 8,
+             "forbids"),
+            ("a device's name", self.renamed_setup(program, b"CON\0"), 8, "device"),
             ("not a PE", self.installer(1000, "plain.bin"), 4, "not a PE"),
         ]
         for name, path, code, reason in cases:
@@ -328,6 +331,46 @@ class TirnPackTest(unittest.TestCase):
         self.assertEqual(json.loads(run("verify", "--json", signed).stdout)["signature"],
                          "follows the package")
         self.assertEqual(self.verify(signed, cert).returncode, 0)
+
+    def renamed_setup(self, installer, stored):
+        """A setup whose one file is stored under stored (patched into a
+        cabinet of the installer saved as TirnHomeSetup.exe)."""
+        saved = os.path.join(self.dir, "renamed", "TirnHomeSetup.exe")
+        os.makedirs(os.path.dirname(saved), exist_ok=True)
+        shutil.copyfile(installer, saved)
+        cabinet = self.path("renamed.cab")
+        subprocess.run(["gcab", "-c", "-n", cabinet, saved], check=True)
+        with open(cabinet, "rb") as f:
+            data = bytearray(f.read())
+        first_file = struct.unpack_from("<I", data, 16)[0]
+        self.assertEqual(data[first_file + 16:first_file + 33], b"TirnHomeSetup.exe")
+        data[first_file + 16:first_file + 16 + len(stored)] = stored
+        path = self.path("renamed-%d.exe" % len(stored))
+        with open(LAUNCHER, "rb") as f, open(path, "wb") as g:
+            g.write(f.read() + tirn_package.package(bytes(data), 5))
+        # build takes no such cabinet either.
+        with open(cabinet, "wb") as f:
+            f.write(data)
+        refused = run("build", "--launcher", LAUNCHER, "--definition-version", "5",
+                      "--cab", cabinet, "-o", self.path("refused.exe"))
+        self.assertEqual(refused.returncode, 5, refused.stderr)
+        self.assertIn("stored name", refused.stderr)
+        return path
+
+    def test_build_refuses_an_installer_name_no_launcher_installs(self):
+        for name, reason in (("Setup?.exe", "forbids"), ("setup.exe.", "dot"),
+                             ("aux.exe", "device"), ("a" * 19 + ".exe", "units long")):
+            with self.subTest(name):
+                setup = self.path("named.exe")
+                result = run("build", "--launcher", LAUNCHER, "--definition-version", "5",
+                             "--installer", self.installer(1000, name), "-o", setup)
+                self.assertEqual(result.returncode, 2, result.stderr)
+                self.assertIn(reason, result.stderr)
+                self.assertFalse(os.path.exists(setup))
+        # The longest name that installs.
+        longest = self.installer(1000, "a" * 18 + ".exe")
+        self.assertEqual(run("build", "--launcher", LAUNCHER, "--definition-version", "5",
+                             "--installer", longest, "-o", self.path("named.exe")).returncode, 0)
 
     def version_0_setup(self, installer):
         """Refused by build unless asked for; then made."""
@@ -365,14 +408,29 @@ class TirnPackTest(unittest.TestCase):
         text = run("inspect", setup)
         self.assertIn("package:            complete", text.stdout)
 
-        # Any file name, even one that is not UTF-8, gives valid JSON.
+        # Any stored name, even one that is not UTF-8, gives valid JSON (build
+        # takes no such installer: the setup is made from a patched cabinet).
         odd = os.path.join(os.fsencode(self.dir), b"odd-\xff\xfe.exe")
         with open(odd, "wb") as f:
             f.write(b"MZ" + bytes(1000))
+        refused = subprocess.run([TIRN_PACK, "build", "--launcher", LAUNCHER,
+                                  "--definition-version", "1", "--installer", odd, "-o",
+                                  self.path("odd-setup.exe")], capture_output=True)
+        self.assertEqual(refused.returncode, 2)
+        self.assertIn(b"not UTF-8", refused.stderr)
+        plain = os.path.join(self.dir, "oddname", "odd-xy.exe")
+        os.makedirs(os.path.dirname(plain), exist_ok=True)
+        shutil.copyfile(odd, plain)
+        cabinet = self.path("odd.cab")
+        subprocess.run(["gcab", "-c", "-n", cabinet, plain], check=True)
+        with open(cabinet, "rb") as f:
+            data = bytearray(f.read())
+        first_file = struct.unpack_from("<I", data, 16)[0]
+        self.assertEqual(data[first_file + 16:first_file + 26], b"odd-xy.exe")
+        data[first_file + 20:first_file + 22] = b"\xff\xfe"
         setup = self.path("odd-setup.exe")
-        self.assertEqual(subprocess.run([TIRN_PACK, "build", "--launcher", LAUNCHER,
-                                         "--definition-version", "1", "--installer", odd, "-o",
-                                         setup]).returncode, 0)
+        with open(LAUNCHER, "rb") as f, open(setup, "wb") as g:
+            g.write(f.read() + tirn_package.package(bytes(data), 1))
         for command in ("inspect", "verify"):
             result = subprocess.run([TIRN_PACK, command, "--json", setup], capture_output=True)
             report = json.loads(result.stdout.decode("utf-8"))
@@ -527,6 +585,9 @@ class TirnPackTest(unittest.TestCase):
             pe = struct.unpack_from("<I", data, 60)[0]
             return {0x14C: "PE32 i386", 0x8664: "PE32+ AMD64"}[struct.unpack_from("<H", data, pe + 4)[0]]
 
+        # The probe under a name that installs (its own is too long for one).
+        probe = self.path("Probe.exe")
+        shutil.copyfile(PROBE, probe)
         kinds = {kind_of(LAUNCHER), kind_of(OTHER_LAUNCHER)}
         self.assertEqual(kinds, {"PE32 i386", "PE32+ AMD64"})
         for launcher in (LAUNCHER, OTHER_LAUNCHER):
@@ -534,7 +595,7 @@ class TirnPackTest(unittest.TestCase):
             with self.subTest(kind):
                 setup = self.path("setup.exe")
                 result = run("build", "--launcher", launcher, "--definition-version", "3",
-                             "--installer", PROBE, "-o", setup)
+                             "--installer", probe, "-o", setup)
                 self.assertEqual(result.returncode, 0, result.stderr)
                 self.assertIn("launcher " + kind, result.stdout)
                 self.assertEqual(json.loads(run("inspect", "--json", setup).stdout)["launcher"], kind)
@@ -550,7 +611,7 @@ class TirnPackTest(unittest.TestCase):
         for name, launcher in others:
             with self.subTest(name):
                 result = run("build", "--launcher", launcher, "--definition-version", "3",
-                             "--installer", PROBE, "-o", self.path("o.exe"))
+                             "--installer", probe, "-o", self.path("o.exe"))
                 self.assertEqual(result.returncode, 4, result.stderr)
                 self.assertIn("not a launcher", result.stderr)
                 self.assertFalse(os.path.exists(self.path("o.exe")))

@@ -11,12 +11,12 @@
 
 namespace tirn::pack {
 
-namespace {
-
 std::string BaseName(const std::string& path) {
     const size_t slash = path.find_last_of(kPathSeparators);
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
+
+namespace {
 
 // The stored time: the file's, or SOURCE_DATE_EPOCH when that is earlier,
 // as reproducible builds agree.

@@ -39,6 +39,9 @@ std::optional<CabinetCompression> ParseCompression(const std::string& text);
 // the same inputs give the same bytes on any machine). Throws ToolError:
 // kExitInput for an unreadable installer, kExitTooLarge for one the cabinet
 // format cannot hold.
+// The last component of a path: the name an installer is stored under.
+std::string BaseName(const std::string& path);
+
 void MakeSingleFileCabinet(const std::string& installer, const std::string& cabinetPath,
                            CabinetCompression compression, bool progress = false);
 

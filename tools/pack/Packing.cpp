@@ -1,5 +1,7 @@
 #include "tools/pack/Packing.h"
 
+#include "format/StoredName.h"
+
 #include "tools/pack/Files.h"
 #include "tools/pack/Progress.h"
 #include "tools/pack/SetupReading.h"
@@ -160,13 +162,22 @@ void BuildSetup(const BuildRequest& request) {
     ScratchFile madeCabinet;
     std::string cabinetPath = request.cabinet;
     if (!request.installer.empty()) {
+        // Refused before anything is written: every user's launcher would.
+        if (const auto problem = tirn::format::StoredNameProblem(BaseName(request.installer))) {
+            throw ToolError(kExitUsage, request.installer + ": " + *problem +
+                                            "; give the installer another name");
+        }
         MakeSingleFileCabinet(request.installer, madeCabinet.Path(), request.compression,
                               request.progress);
         cabinetPath = madeCabinet.Path();
     }
     File cabinet = File::OpenForReading(cabinetPath);
     const std::string cabinetName = request.installer.empty() ? request.cabinet : request.installer;
-    RequireOneFile(ListCabinet(cabinetPath), cabinetName);
+    const std::vector<CabinetEntry> files = ListCabinet(cabinetPath);
+    RequireOneFile(files, cabinetName);
+    if (const auto problem = tirn::format::StoredNameProblem(files[0].name)) {
+        throw ToolError(kExitCabinet, cabinetName + ": " + *problem);
+    }
     const uint64_t payloadSize = cabinet.Size();
     const uint64_t setupSize = imageEnd + kTrailerSize + payloadSize;
     if (setupSize > kLargestSetup) {

@@ -1,5 +1,7 @@
 #include "tools/pack/Verifying.h"
 
+#include "format/StoredName.h"
+
 #include "tools/pack/Cabinet.h"
 #include "tools/pack/Decoding.h"
 #include "tools/pack/Files.h"
@@ -125,6 +127,9 @@ void CheckCabinet(const std::string& cabinetPath, VerifyReport& report) {
     }
     report.compression = cabinet::CompressionName(directory.folders[0].compression);
     report.fileName = directory.files[0].name;
+    if (const auto problem = tirn::format::StoredNameProblem(report.fileName)) {
+        throw Failed{kExitDamaged, *problem + ": no user's launcher would install it"};
+    }
     report.storedSize = directory.files[0].size;
     CheckBlocks(cabinet, directory, report);
 
