@@ -79,15 +79,19 @@ std::vector<std::wstring> ListPlainFiles(HANDLE directory) {
     std::vector<DWORD> buffer(16 * 1024);
     const size_t size = buffer.size() * sizeof(DWORD);
     const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
-    constexpr size_t kHeader = offsetof(FILE_FULL_DIR_INFO, FileName);
-    FILE_INFO_BY_HANDLE_CLASS kind = FileFullDirectoryRestartInfo;
+    constexpr size_t kHeader = offsetof(FILE_ID_BOTH_DIR_INFO, FileName);
+    FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
+    // Entries that are not kept (directories, links) count too: a directory
+    // filled by someone else is not listed to its end.
+    size_t records = 0;
     while (
-        names.size() < kMostClearedEntries &&
+        names.size() < kMostClearedEntries && records < kMostListedRecords &&
         ::GetFileInformationByHandleEx(directory, kind, buffer.data(), static_cast<DWORD>(size))) {
-        kind = FileFullDirectoryInfo;
+        kind = FileIdBothDirectoryInfo;
         // Every record's place and length is checked against the buffer.
-        for (size_t at = 0; at + kHeader <= size && names.size() < kMostClearedEntries;) {
-            FILE_FULL_DIR_INFO entry;
+        for (size_t at = 0; at + kHeader <= size && names.size() < kMostClearedEntries &&
+                            records++ < kMostListedRecords;) {
+            FILE_ID_BOTH_DIR_INFO entry;
             std::memcpy(&entry, bytes + at, kHeader);
             if (entry.FileNameLength > size - at - kHeader) break;
             if (!(entry.FileAttributes &
