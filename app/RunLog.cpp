@@ -9,35 +9,9 @@
 namespace {
 constexpr int kNameTries = 9;
 
-// The directory a log goes into, opened once: not a link itself (a junction
-// there could lead the elevated launcher's file anywhere, the object
-// manager's namespace included), and the name made inside what it holds.
-HANDLE OpenDirectoryOf(const std::wstring& path) {
-    const size_t slash = path.find_last_of(L"\\/");
-    if (slash == std::wstring::npos) return nullptr;
-    const std::wstring directory = path.substr(0, slash + 1);
-    wchar_t native[MAX_PATH + 16];
-    if (directory.size() >= MAX_PATH || !NativePath(directory.c_str(), native, MAX_PATH + 16)) {
-        return nullptr;
-    }
-    ScopedHandle held(
-        OpenNativeFile(nullptr, native,
-                       {FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, native::kFileOpen,
-                        native::kDirectoryFile | native::kOpenReparsePoint}));
-    FILE_ATTRIBUTE_TAG_INFO tag{};
-    if (!held.IsValid() ||
-        !::GetFileInformationByHandleEx(held.Get(), FileAttributeTagInfo, &tag, sizeof(tag)) ||
-        (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        return nullptr;
-    }
-    return held.Release();
-}
-
 // Create-only, never through a link, inside the held directory.
 HANDLE CreateNew(HANDLE directory, const std::wstring& path) {
-    const std::wstring name = path.substr(path.find_last_of(L"\\/") + 1);
-    return OpenNativeFile(directory, name,
+    return OpenNativeFile(directory, LastComponent(path),
                           {GENERIC_WRITE, FILE_SHARE_READ, native::kFileCreate,
                            native::kNonDirectoryFile | native::kOpenReparsePoint});
 }
@@ -59,7 +33,10 @@ bool RunLog::Create(const wchar_t* path) {
                       ::GetCurrentProcessId());
         base = std::wstring(temp) + name;
     }
-    ScopedHandle directory(OpenDirectoryOf(base));
+    // Its directory is opened once and must be no link: a junction there
+    // could lead the elevated launcher's file anywhere, the object manager's
+    // namespace included.
+    ScopedHandle directory(OpenParentDirectory(base));
     if (!directory.IsValid()) return false;
     // A name that is taken is passed over: "<name>_2<extension>" to "_9".
     const size_t dot = base.find_last_of(L'.');

@@ -42,6 +42,40 @@ HANDLE OpenNativeFile(HANDLE directory, std::wstring_view name, const NativeOpen
     return file;
 }
 
+HANDLE OpenParentDirectory(std::wstring_view path) {
+    const size_t slash = path.find_last_of(L"\\/");
+    if (slash == std::wstring_view::npos || slash + 1 >= MAX_PATH) return nullptr;
+    wchar_t directory[MAX_PATH];
+    std::wmemcpy(directory, path.data(), slash + 1);
+    directory[slash + 1] = L'\0';
+    wchar_t native[MAX_PATH + 16];
+    if (!NativePath(directory, native, MAX_PATH + 16)) return nullptr;
+    HANDLE held =
+        OpenNativeFile(nullptr, native,
+                       {FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, native::kFileOpen,
+                        native::kDirectoryFile | native::kOpenReparsePoint});
+    const std::optional<DWORD> attributes = held != nullptr ? AttributesOf(held) : std::nullopt;
+    if (held != nullptr && (!attributes || (*attributes & FILE_ATTRIBUTE_REPARSE_POINT))) {
+        ::CloseHandle(held);
+        return nullptr;
+    }
+    return held;
+}
+
+std::wstring_view LastComponent(std::wstring_view path) {
+    const size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring_view::npos ? path : path.substr(slash + 1);
+}
+
+std::optional<DWORD> AttributesOf(HANDLE file) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!::GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof(tag))) {
+        return std::nullopt;
+    }
+    return tag.FileAttributes;
+}
+
 bool NativePath(const wchar_t* path, wchar_t* out, size_t capacity) {
     if (std::wcsncmp(path, L"\\\\?\\", 4) == 0) return JoinPath(L"\\??", path + 4, out, capacity);
     if (std::wcsncmp(path, L"\\\\", 2) == 0) return JoinPath(L"\\??\\UNC", path + 2, out, capacity);

@@ -12,13 +12,15 @@
 
 #include "framework/WindowsApi.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 
 // The native API's values, which the Win32 headers do not carry.
 namespace native {
-inline constexpr ULONG kFileOpen = 0x00000001;    // open what exists
-inline constexpr ULONG kFileCreate = 0x00000002;  // fail when anything exists
+inline constexpr ULONG kFileOpen = 0x00000001;         // open what exists
+inline constexpr ULONG kFileCreate = 0x00000002;       // fail when anything exists
+inline constexpr ULONG kFileOverwriteIf = 0x00000005;  // replace what exists, or create
 inline constexpr ULONG kDirectoryFile = 0x00000001;
 inline constexpr ULONG kSynchronousIoNonalert = 0x00000020;
 inline constexpr ULONG kNonDirectoryFile = 0x00000040;
@@ -36,6 +38,17 @@ struct NativeOpen {
 // Opens name relative to directory, or the native path name ("\??\C:\...")
 // when directory is null. The handle, or null.
 HANDLE OpenNativeFile(HANDLE directory, std::wstring_view name, const NativeOpen& how);
+
+// The directory holding the last component of the Win32 path, opened once
+// and no link itself, so that the name can be reached inside what the handle
+// holds; null when it cannot be opened or is a link. With the name:
+// LastComponent.
+HANDLE OpenParentDirectory(std::wstring_view path);
+std::wstring_view LastComponent(std::wstring_view path);
+
+// The attributes the handle reports of what it holds (FILE_ATTRIBUTE_*), or
+// nothing when they cannot be read.
+std::optional<DWORD> AttributesOf(HANDLE file);
 
 // The native form of a Win32 path ("\??\C:\...", "\??\UNC\server\..."), whole
 // or not at all.

@@ -56,9 +56,22 @@ int WritePayload(HANDLE file, const uint8_t* source, uint32_t size) {
 }  // namespace
 
 int WritePayloadFile(const uint8_t* source, uint32_t size, const wchar_t* path) {
-    ScopedHandle file(::CreateFileW(path, GENERIC_WRITE | WRITE_DAC, FILE_SHARE_READ, nullptr,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsValid() || !RestrictToAdministrators(file.Get())) return 0;
+    // Through its directory, opened once and no link, and never through a
+    // link at the name either: the launcher runs elevated.
+    ScopedHandle directory(OpenParentDirectory(path));
+    StagingSecurity security;
+    if (!directory.IsValid() || security.Descriptor() == nullptr) return 0;
+    ScopedHandle file(OpenNativeFile(
+        directory.Get(), LastComponent(path),
+        {GENERIC_WRITE | WRITE_DAC, FILE_SHARE_READ, native::kFileOverwriteIf,
+         native::kNonDirectoryFile | native::kOpenReparsePoint, security.Descriptor()}));
+    const std::optional<DWORD> attributes =
+        file.IsValid() ? AttributesOf(file.Get()) : std::nullopt;
+    // A file replaced keeps its own DACL: the staging one is set again.
+    if (!attributes || (*attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        !RestrictToAdministrators(file.Get())) {
+        return 0;
+    }
     return WritePayload(file.Get(), source, size);
 }
 
@@ -66,9 +79,10 @@ int WritePayloadFileIn(HANDLE directory, const wchar_t* name, const uint8_t* sou
                        uint32_t size) {
     StagingSecurity security;
     if (security.Descriptor() == nullptr) return 0;
-    ScopedHandle file(OpenNativeFile(directory, name,
-                                     {GENERIC_WRITE, FILE_SHARE_READ, native::kFileCreate,
-                                      native::kNonDirectoryFile, security.Descriptor()}));
+    ScopedHandle file(OpenNativeFile(
+        directory, name,
+        {GENERIC_WRITE, FILE_SHARE_READ, native::kFileCreate,
+         native::kNonDirectoryFile | native::kOpenReparsePoint, security.Descriptor()}));
     if (!file.IsValid()) return 0;
     return WritePayload(file.Get(), source, size);
 }

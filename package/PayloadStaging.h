@@ -24,7 +24,8 @@ int GetStagingDirectory(wchar_t* out);
 
 // Creates (or replaces) the staging file, restricted to Administrators, and
 // writes the payload into it, descrambled block by block. 1 on success, 0 on
-// failure; what was written before a failure stays in the file.
+// failure; what was written before a failure stays in the file. Its
+// directory is reached once and no link is followed, at the name or there.
 int WritePayloadFile(const uint8_t* source, uint32_t size, const wchar_t* path);
 
 // The same into a file named name made create-only, with the staging DACL,

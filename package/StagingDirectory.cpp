@@ -67,11 +67,6 @@ bool CreateFreshDirectory(HANDLE temporary, const wchar_t* name, ScopedHandle& h
     return hold.IsValid();
 }
 
-template <typename Info>
-bool Query(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, Info& info) {
-    return ::GetFileInformationByHandleEx(file, kind, &info, sizeof(info));
-}
-
 // The names of the plain files in a directory, listed through its handle;
 // directories, links and what does not fit the list are left out.
 std::vector<std::wstring> ListPlainFiles(HANDLE directory) {
@@ -120,26 +115,27 @@ void DeleteEntry(HANDLE directory, const std::wstring& directoryName, const std:
         OpenNativeFile(directory, name,
                        {DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll,
                         native::kFileOpen, native::kNonDirectoryFile | native::kOpenReparsePoint}));
-    FILE_ATTRIBUTE_TAG_INFO tag{};
+    const std::optional<DWORD> attributes =
+        entry.IsValid() ? AttributesOf(entry.Get()) : std::nullopt;
     FILE_STANDARD_INFO standard{};
-    if (!entry.IsValid() || !Query(entry.Get(), FileAttributeTagInfo, tag) ||
-        (tag.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
-        !Query(entry.Get(), FileStandardInfo, standard) || standard.Directory ||
-        standard.NumberOfLinks != 1 ||
+    if (!attributes || (*attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+        !::GetFileInformationByHandleEx(entry.Get(), FileStandardInfo, &standard,
+                                        sizeof(standard)) ||
+        standard.Directory || standard.NumberOfLinks != 1 ||
         !SameName(FileNameOf(entry.Get()), directoryName + L"\\" + name)) {
         return;
     }
-    const bool readOnly = (tag.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+    const bool readOnly = (*attributes & FILE_ATTRIBUTE_READONLY) != 0;
     FILE_BASIC_INFO basic{};  // times of 0 stay as they are
     if (readOnly) {
-        basic.FileAttributes = tag.FileAttributes & ~FILE_ATTRIBUTE_READONLY;
+        basic.FileAttributes = *attributes & ~FILE_ATTRIBUTE_READONLY;
         if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
         if (!::SetFileInformationByHandle(entry.Get(), FileBasicInfo, &basic, sizeof(basic))) {
             return;
         }
     }
     if (!MarkForDeletion(entry.Get()) && readOnly) {
-        basic.FileAttributes = tag.FileAttributes;  // left as it was found
+        basic.FileAttributes = *attributes;  // left as it was found
         ::SetFileInformationByHandle(entry.Get(), FileBasicInfo, &basic, sizeof(basic));
     }
 }
@@ -179,10 +175,10 @@ void MoveAsideWhatStandsAt(HANDLE temporary, const std::wstring& path, const std
         temporary, name,
         {DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
          native::kFileOpen, native::kDirectoryFile | native::kOpenReparsePoint}));
-    FILE_ATTRIBUTE_TAG_INFO tag{};
-    if (!held.IsValid() || !Query(held.Get(), FileAttributeTagInfo, tag) ||
-        !(tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    const std::optional<DWORD> heldAttributes =
+        held.IsValid() ? AttributesOf(held.Get()) : std::nullopt;
+    if (!heldAttributes || !(*heldAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (*heldAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         return;
     }
     // The entry asked for, in the directory asked for: no link followed.

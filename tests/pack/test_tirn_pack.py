@@ -332,22 +332,28 @@ class TirnPackTest(unittest.TestCase):
                          "follows the package")
         self.assertEqual(self.verify(signed, cert).returncode, 0)
 
-    def renamed_setup(self, installer, stored):
-        """A setup whose one file is stored under stored (patched into a
-        cabinet of the installer saved as TirnHomeSetup.exe)."""
-        saved = os.path.join(self.dir, "renamed", "TirnHomeSetup.exe")
+    def cabinet_stored_as(self, installer, name, stored, cabinet):
+        """A cabinet (gcab) of installer saved as name, whose stored name is
+        then patched: stored written over its start. Its bytes."""
+        saved = os.path.join(self.dir, "stored-as", name)
         os.makedirs(os.path.dirname(saved), exist_ok=True)
         shutil.copyfile(installer, saved)
-        cabinet = self.path("renamed.cab")
         subprocess.run(["gcab", "-c", "-n", cabinet, saved], check=True)
         with open(cabinet, "rb") as f:
             data = bytearray(f.read())
         first_file = struct.unpack_from("<I", data, 16)[0]
-        self.assertEqual(data[first_file + 16:first_file + 33], b"TirnHomeSetup.exe")
+        self.assertEqual(data[first_file + 16:first_file + 16 + len(name)], name.encode())
         data[first_file + 16:first_file + 16 + len(stored)] = stored
+        return bytes(data)
+
+    def renamed_setup(self, installer, stored):
+        """A setup whose one file is stored under stored (patched into a
+        cabinet of the installer saved as TirnHomeSetup.exe)."""
+        cabinet = self.path("renamed.cab")
+        data = self.cabinet_stored_as(installer, "TirnHomeSetup.exe", stored, cabinet)
         path = self.path("renamed-%d.exe" % len(stored))
         with open(LAUNCHER, "rb") as f, open(path, "wb") as g:
-            g.write(f.read() + tirn_package.package(bytes(data), 5))
+            g.write(f.read() + tirn_package.package(data, 5))
         # build takes no such cabinet either.
         with open(cabinet, "wb") as f:
             f.write(data)
@@ -418,19 +424,10 @@ class TirnPackTest(unittest.TestCase):
                                   self.path("odd-setup.exe")], capture_output=True)
         self.assertEqual(refused.returncode, 2)
         self.assertIn(b"not UTF-8", refused.stderr)
-        plain = os.path.join(self.dir, "oddname", "odd-xy.exe")
-        os.makedirs(os.path.dirname(plain), exist_ok=True)
-        shutil.copyfile(odd, plain)
-        cabinet = self.path("odd.cab")
-        subprocess.run(["gcab", "-c", "-n", cabinet, plain], check=True)
-        with open(cabinet, "rb") as f:
-            data = bytearray(f.read())
-        first_file = struct.unpack_from("<I", data, 16)[0]
-        self.assertEqual(data[first_file + 16:first_file + 26], b"odd-xy.exe")
-        data[first_file + 20:first_file + 22] = b"\xff\xfe"
+        data = self.cabinet_stored_as(odd, "odd-xy.exe", b"odd-\xff\xfe", self.path("odd.cab"))
         setup = self.path("odd-setup.exe")
         with open(LAUNCHER, "rb") as f, open(setup, "wb") as g:
-            g.write(f.read() + tirn_package.package(bytes(data), 1))
+            g.write(f.read() + tirn_package.package(data, 1))
         for command in ("inspect", "verify"):
             result = subprocess.run([TIRN_PACK, command, "--json", setup], capture_output=True)
             report = json.loads(result.stdout.decode("utf-8"))
