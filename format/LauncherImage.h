@@ -5,6 +5,7 @@
 #include "format/Layer.h"
 
 #include "format/ByteReader.h"
+#include "format/PeImage.h"
 
 #include <optional>
 
@@ -16,6 +17,7 @@ enum class LauncherKind { Pe32I386, Pe32PlusAmd64 };
 // machine and its optional header's magic must agree on one of the two.
 // Empty for anything else (not a PE, another machine, a mixed header).
 std::optional<LauncherKind> ReadLauncherKind(Bytes image);
+std::optional<LauncherKind> LauncherKindOf(const PeImage& image);
 
 // "PE32 i386" or "PE32+ AMD64", as the packer reports it.
 const char* LauncherKindName(LauncherKind kind);

@@ -72,3 +72,20 @@ with tempfile.TemporaryDirectory() as work:
     extra = struct.pack("<HBB", 4, 2, 0) + b"rsvd" + b"prev.cab\0disk1\0next.cab\0disk2\0"
     save("cabinet-with-reserve-and-neighbours",
          cabinet[:30] + struct.pack("<H", flags) + cabinet[32:36] + extra + cabinet[36:])
+
+# A real signature (osslsigncode, a throw-away key): the signed launcher for
+# the header fuzzers, its certificate table for the signature fuzzer.
+with tempfile.TemporaryDirectory() as work:
+    key, cert = os.path.join(work, "key.pem"), os.path.join(work, "cert.pem")
+    packed, signed = os.path.join(work, "packed.exe"), os.path.join(work, "signed.exe")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-subj", "/CN=Tirn fuzz seed", "-keyout", key, "-out", cert],
+                   check=True, capture_output=True)
+    with open(packed, "wb") as f:
+        f.write(image + trailer(3, 64) + bytes(range(64)))
+    subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-in", packed,
+                    "-out", signed], check=True, capture_output=True)
+    with open(signed, "rb") as f:
+        signed_image = f.read()
+    save("launcher-signed", signed_image)
+    save("signature-table", signed_image[len(image) + 16 + 64:])

@@ -12,7 +12,7 @@ mkdir -p "$out"
 format=$repo/format
 cabinet=$repo/cabinet
 pack=$repo/tools/pack
-for target in TrailerFuzzer DescrambleFuzzer CabinetDirectoryFuzzer InspectFuzzer LzxRoundTripFuzzer; do
+for target in TrailerFuzzer SignatureFuzzer DescrambleFuzzer CabinetDirectoryFuzzer InspectFuzzer LzxRoundTripFuzzer; do
     binary=$out/$target
     extra=()
     if [ $target = CabinetDirectoryFuzzer ]; then
@@ -24,7 +24,7 @@ for target in TrailerFuzzer DescrambleFuzzer CabinetDirectoryFuzzer InspectFuzze
     fi
     if [ $target = InspectFuzzer ]; then
         # tirn-pack's inspection with its own cabinet reader (main() is not linked).
-        read -r -a extra <<<"$pack/Packing.cpp $pack/Cabinet.cpp $pack/Files.cpp $(echo "$cabinet"/*.cpp) -lz -lpthread"
+        read -r -a extra <<<"$pack/Packing.cpp $pack/Cabinet.cpp $pack/Files.cpp $pack/SignatureChecking.cpp $pack/SignatureOpenssl.cpp $(echo "$cabinet"/*.cpp) -lz -lpthread -lcrypto"
     fi
     if [ ! -x "$binary" ] || [ -n "$(find "$repo/tests/fuzz/$target.cpp" "$format" "$cabinet" "$pack" "$repo/tests/unit/cabinet" -newer "$binary" -print -quit)" ]; then
         clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -I"$repo" \

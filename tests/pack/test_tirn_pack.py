@@ -328,8 +328,8 @@ class TirnPackTest(unittest.TestCase):
                 else:
                     self.assertEqual(linux_report["decodedSize"], linux_report["file"]["size"])
                     self.assertEqual(windows_report["decodedSize"], linux_report["file"]["size"])
-        self.assertEqual(json.loads(run("verify", "--json", signed).stdout)["signature"],
-                         "follows the package")
+        self.assertEqual(json.loads(run("verify", "--json", signed).stdout)["signature"]["state"],
+                         "intact")
         self.assertEqual(self.verify(signed, cert).returncode, 0)
 
     def cabinet_stored_as(self, installer, name, stored, cabinet):
@@ -517,6 +517,29 @@ class TirnPackTest(unittest.TestCase):
         return subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", setup],
                               capture_output=True, text=True)
 
+    def changed_after_signing(self, signed, name):
+        """signed with one byte of its package's first data block changed and
+        that block's checksum recomputed: a whole, well-formed setup whose
+        only fault is that it is no longer what was signed."""
+        report = json.loads(run("inspect", "--json", signed).stdout)
+        cabinet_path = self.path(name + ".cab")
+        self.assertEqual(run("unpack", signed, "-o", cabinet_path).returncode, 0)
+        with open(cabinet_path, "rb") as f:
+            cabinet = bytearray(f.read())
+        block = struct.unpack_from("<I", cabinet, 36)[0]
+        _, stored, frame = struct.unpack_from("<IHH", cabinet, block)
+        cabinet[block + 8 + 1000] ^= 0x01
+        struct.pack_into("<I", cabinet, block, tirn_package.data_block_checksum(
+            bytes(cabinet[block + 8:block + 8 + stored]), frame))
+        with open(signed, "rb") as f:
+            data = bytearray(f.read())
+        start = report["trailerOffset"] + 16
+        data[start:start + len(cabinet)] = tirn_package.scramble(bytes(cabinet))
+        path = self.path(name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
     def test_signed_setups(self):
         setup = self.path("setup.exe")
         self.build(self.installer(200000), 6, setup)
@@ -526,6 +549,7 @@ class TirnPackTest(unittest.TestCase):
         # The package is still found and whole, the certificate table after it.
         report = json.loads(run("inspect", "--json", signed).stdout)
         self.assertEqual((report["definitionVersion"], report["complete"]), (6, True))
+        self.assertEqual(report["signature"]["state"], "intact")
         self.assertEqual(run("unpack", signed, "-o", self.path("s.cab")).returncode, 0)
         # A byte changed in the payload breaks the signature.
         with open(signed, "rb") as f:
@@ -546,6 +570,58 @@ class TirnPackTest(unittest.TestCase):
         signed_again = self.path("signed-again.exe")
         self.sign(repacked, signed_again)
         self.assertEqual(self.verify(signed_again, cert).returncode, 0)
+
+    def test_verify_checks_that_the_signature_is_intact(self):
+        """The digest a signature carries against the setup as it is: the
+        Linux build through OpenSSL, the Windows build through the system's
+        own (Wine's wintrust also sees a changed digest, but takes a
+        self-signed certificate as trusted, so trust is compared on Linux
+        only). A signer that is not trusted is reported, never failed."""
+        program = self.path("TirnHomeSetup.exe")
+        with open(PROBE, "rb") as f, open(program, "wb") as g:
+            g.write(f.read() + os.urandom(60000) + bytes(60000))
+        setup = self.path("stored.exe")
+        self.assertEqual(run("build", "--launcher", LAUNCHER, "--definition-version", "5",
+                             "--installer", program, "--compression", "none", "-o", setup).returncode, 0)
+        signed = self.path("signed.exe")
+        cert = self.sign(setup, signed)
+        sha1 = self.path("signed-sha1.exe")
+        subprocess.run(["osslsigncode", "sign", "-h", "sha1", "-certs", cert, "-key",
+                        self.path("key.pem"), "-in", setup, "-out", sha1], check=True,
+                       capture_output=True)
+        changed = self.changed_after_signing(signed, "changed.exe")
+        self.assertNotEqual(self.verify(changed, cert).returncode, 0)
+        appended = self.path("appended.exe")
+        with open(signed, "rb") as f, open(appended, "wb") as g:
+            g.write(f.read() + b"\0" * 8)
+        cases = [
+            ("intact, SHA-256", signed, 0, "intact", "SHA-256", "Tirn test signing"),
+            ("intact, SHA-1", sha1, 0, "intact", "SHA-1", "Tirn test signing"),
+            ("changed after signing, checksums made right", changed, 8, "broken",
+             "digest does not match", "Tirn test signing"),
+            ("bytes after the signature", appended, 8, "broken", "8 bytes follow the signature",
+             None),
+        ]
+        for name, path, code, state, detail, signer in cases:
+            with self.subTest(name):
+                linux = run("verify", "--json", path)
+                windows = run_windows("verify", "--json", wine_path(path))
+                self.assertEqual((linux.returncode, windows.returncode), (code, code),
+                                 linux.stderr + windows.stderr)
+                for report in (json.loads(linux.stdout), json.loads(windows.stdout)):
+                    self.assertEqual(report["signature"]["state"], state)
+                    self.assertEqual(report["signature"].get("signer"), signer)
+                    if code:
+                        self.assertIn(detail, report["reason"])
+                    else:
+                        self.assertEqual(report["signature"]["digest"], detail)
+                inspected = json.loads(run("inspect", "--json", path).stdout)["signature"]
+                self.assertEqual(inspected["state"], state)
+                if code == 0:
+                    self.assertEqual(inspected["trusted"], False)
+                    self.assertIn("self-signed", inspected["trust"])
+        self.assertEqual(json.loads(run("inspect", "--json", setup).stdout)["signature"],
+                         {"state": "none"})
 
     def test_help_and_version(self):
         self.assertIn("tirn-pack build", run("--help").stdout)
@@ -623,4 +699,5 @@ class TirnPackTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main(argv=[sys.argv[0]], verbosity=2)
+    # Arguments after the six above go to unittest (-k PATTERN picks tests).
+    unittest.main(argv=[sys.argv[0], *sys.argv[7:]], verbosity=2)

@@ -30,3 +30,22 @@ def scramble(data):
 def package(cabinet, version):
     """Trailer and scrambled payload for a cabinet's bytes."""
     return b"TIRS" + struct.pack("<III", version, len(cabinet), 0) + scramble(cabinet)
+
+
+def checksum(data, seed=0):
+    """The cabinet checksum of data: little-endian words XORed, the 1 to 3
+    bytes left over taken first byte highest."""
+    value = seed
+    whole = len(data) // 4 * 4
+    for (word,) in struct.iter_unpack("<I", data[:whole]):
+        value ^= word
+    rest = 0
+    for b in data[whole:]:
+        rest = rest << 8 | b
+    return value ^ rest
+
+
+def data_block_checksum(data, uncompressed_size):
+    """The checksum a data block's header stores: over its data, then over its
+    two size fields."""
+    return checksum(struct.pack("<HH", len(data), uncompressed_size), checksum(data))

@@ -8,6 +8,7 @@
 #include "format/LauncherImage.h"
 #include "format/PackageTrailer.h"
 #include "format/PayloadScrambling.h"
+#include "format/PeImage.h"
 
 #include <cstdio>
 #include <vector>
@@ -24,19 +25,19 @@ using tirn::format::PackageTrailer;
 constexpr uint64_t kLargestSetup = 0xFFFFFFFFull;  // the launcher maps files below 4 GiB
 constexpr size_t kHeaderWindow = 1 << 20;          // headers and section table lie well within
 
-// What the headers alone tell of a setup or launcher image.
-struct ImageLayout {
-    uint64_t sectionDataEnd = 0;
-    std::optional<LauncherKind> kind;  // empty: neither of the launcher's builds
-};
+}  // namespace
 
-ImageLayout ReadImageLayout(const File& file, uint64_t fileSize) {
-    std::vector<uint8_t> headers(static_cast<size_t>(std::min<uint64_t>(fileSize, kHeaderWindow)));
+SetupHeaders ReadSetupHeaders(const File& file) {
+    std::vector<uint8_t> headers(
+        static_cast<size_t>(std::min<uint64_t>(file.Size(), kHeaderWindow)));
     headers.resize(file.ReadAt(0, headers.data(), headers.size()));
-    std::optional<uint64_t> end = tirn::format::SectionDataEnd(headers);
-    if (!end) throw ToolError(kExitNoPackage, file.Path() + ": not a PE executable (bad headers)");
-    return {*end, tirn::format::ReadLauncherKind(headers)};
+    std::optional<tirn::format::PeImage> image = tirn::format::ReadPeImage(headers);
+    if (!image)
+        throw ToolError(kExitNoPackage, file.Path() + ": not a PE executable (bad headers)");
+    return {*image, tirn::format::LauncherKindOf(*image)};
 }
+
+namespace {
 
 // Copies length bytes from source at offset into out, scrambling or
 // descrambling each 40960-byte block on the way. One block of memory.
@@ -83,26 +84,6 @@ void RequireCompletePackage(const PackageReport& report) {
 
 }  // namespace
 
-// File offset of the PE certificate-table directory entry (8 bytes), when
-// the launcher carries a signature; nothing otherwise.
-std::optional<uint64_t> SignatureDirectoryEntry(const File& file) {
-    uint8_t dos[64];
-    if (file.ReadAt(0, dos, sizeof dos) != sizeof dos) return std::nullopt;
-    const uint64_t pe = tirn::format::LoadLittleEndian32(dos + 60);
-    uint8_t magic[2];
-    if (file.ReadAt(pe + 24, magic, 2) != 2) return std::nullopt;
-    // Data directory 4, in the PE32 (0x10B) or PE32+ (0x20B) optional header.
-    const uint16_t kind = tirn::format::LoadLittleEndian16(magic);
-    const uint64_t entry = pe + 24 + (kind == 0x20B ? 144 : 128);
-    uint8_t directory[8];
-    if (file.ReadAt(entry, directory, 8) != 8) return std::nullopt;
-    if (tirn::format::LoadLittleEndian32(directory) == 0 &&
-        tirn::format::LoadLittleEndian32(directory + 4) == 0) {
-        return std::nullopt;
-    }
-    return entry;
-}
-
 void DescrambleInto(const PackageReport& report, const File& setup, File& out, bool progress) {
     Progress meter(progress, "unpacking", report.payloadSize);
     CopyBlocks(
@@ -115,16 +96,16 @@ namespace {
 // Where the launcher's section data ends, and its kind: what a setup keeps
 // of it. A launcher that already carries a package is re-packed: everything
 // after its section data is dropped, never stacked.
-ImageLayout CheckedLauncherLayout(const File& launcher, const std::string& path) {
+SetupHeaders CheckedLauncherLayout(const File& launcher, const std::string& path) {
     const uint64_t size = launcher.Size();
-    const ImageLayout layout = ReadImageLayout(launcher, size);
+    const SetupHeaders layout = ReadSetupHeaders(launcher);
     if (!layout.kind) {
         throw ToolError(kExitNoPackage,
                         path + ": not a launcher (a PE32 i386 or PE32+ AMD64 executable)");
     }
-    if (layout.sectionDataEnd == 0 || layout.sectionDataEnd > size) {
+    if (layout.image.sectionDataEnd == 0 || layout.image.sectionDataEnd > size) {
         throw ToolError(kExitNoPackage, path + ": its sections end at " +
-                                            std::to_string(layout.sectionDataEnd) +
+                                            std::to_string(layout.image.sectionDataEnd) +
                                             ", past the file's " + std::to_string(size) + " bytes");
     }
     return layout;
@@ -134,10 +115,10 @@ ImageLayout CheckedLauncherLayout(const File& launcher, const std::string& path)
 // file, and its table lay after the section data, where the package goes
 // now): drop the directory entry that pointed at it, and say so. The setup
 // is to be signed after packing.
-void DropLauncherSignature(const File& launcher, uint64_t imageEnd, File& output,
+void DropLauncherSignature(const tirn::format::PeImage& image, File& output,
                            const BuildRequest& request) {
-    if (std::optional<uint64_t> entry = SignatureDirectoryEntry(launcher);
-        entry && *entry + 8 <= imageEnd) {
+    if (const std::optional<uint64_t> entry = image.certificateEntryField;
+        image.IsSigned() && entry && *entry + 8 <= image.sectionDataEnd) {
         const uint8_t zero[8] = {};
         output.WriteAt(*entry, zero, sizeof zero);
         std::fprintf(stderr,
@@ -156,8 +137,8 @@ void BuildSetup(const BuildRequest& request) {
                         "installed product wherever one is (--allow-version-0 if that is meant)");
     }
     File launcher = File::OpenForReading(request.launcher);
-    const ImageLayout layout = CheckedLauncherLayout(launcher, request.launcher);
-    const uint64_t imageEnd = layout.sectionDataEnd;
+    const SetupHeaders layout = CheckedLauncherLayout(launcher, request.launcher);
+    const uint64_t imageEnd = layout.image.sectionDataEnd;
 
     ScratchFile madeCabinet;
     std::string cabinetPath = request.cabinet;
@@ -188,7 +169,7 @@ void BuildSetup(const BuildRequest& request) {
 
     AtomicOutput output(request.output, 0755);
     CopyPlain(launcher, imageEnd, output.Stream());
-    DropLauncherSignature(launcher, imageEnd, output.Stream(), request);
+    DropLauncherSignature(layout.image, output.Stream(), request);
     const auto trailer = tirn::format::EncodeTrailer(
         PackageTrailer{tirn::format::kTrailerMagic, request.definitionVersion,
                        static_cast<uint32_t>(payloadSize), 0});
@@ -205,8 +186,9 @@ PackageReport ReadPackageReport(const File& setup) {
     PackageReport report;
     report.setup = setup.Path();
     report.fileSize = setup.Size();
-    const ImageLayout layout = ReadImageLayout(setup, report.fileSize);
-    report.trailerOffset = layout.sectionDataEnd;
+    const SetupHeaders layout = ReadSetupHeaders(setup);
+    report.image = layout.image;
+    report.trailerOffset = layout.image.sectionDataEnd;
     if (layout.kind) report.launcher = tirn::format::LauncherKindName(*layout.kind);
 
     uint8_t bytes[kTrailerSize];
@@ -225,9 +207,16 @@ PackageReport ReadPackageReport(const File& setup) {
     return report;
 }
 
+SignatureVerdict CheckSetupSignature(const File& setup, const PackageReport& report) {
+    const uint64_t packageEnd =
+        report.trailerOffset + (report.present ? kTrailerSize + report.payloadSize : 0);
+    return CheckSignature(setup, report.image, packageEnd);
+}
+
 PackageReport InspectSetup(const std::string& setupPath) {
     File setup = File::OpenForReading(setupPath);
     PackageReport report = ReadPackageReport(setup);
+    report.signature = CheckSetupSignature(setup, report);
     if (!report.complete) return report;
 
     ScratchFile cabinet;

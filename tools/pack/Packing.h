@@ -4,6 +4,7 @@
 #include "tools/pack/Layer.h"
 
 #include "tools/pack/Cabinet.h"
+#include "tools/pack/SignatureChecking.h"
 
 #include <cstdint>
 #include <optional>
@@ -39,6 +40,8 @@ struct PackageReport {
     bool complete = false;
     std::optional<std::vector<CabinetEntry>> files;  // when complete and readable
     std::string cabinetError;
+    tirn::format::PeImage image;
+    SignatureVerdict signature;  // inspect's
 };
 
 void BuildSetup(const BuildRequest& request);

@@ -7,6 +7,7 @@
 #include "tools/pack/Files.h"
 #include "format/LauncherImage.h"
 #include "format/PackageTrailer.h"
+#include "format/PeImage.h"
 #include "tools/pack/SetupReading.h"
 #include "cabinet/CabinetReader.h"
 
@@ -27,29 +28,22 @@ struct Failed {
     std::string reason;
 };
 
-// True for "MZ" headers that point at a "PE\0\0" signature inside bytes.
-bool HasPeSignature(tirn::format::Bytes bytes) {
-    if (bytes.size() < 64 || bytes[0] != 'M' || bytes[1] != 'Z') return false;
-    const std::optional<uint32_t> pe = ReadLittleEndian32(bytes, 60);
-    return pe && ReadLittleEndian32(bytes, *pe) == 0x00004550u;
-}
-
 // The launcher: a PE32 for i386 or a PE32+ for AMD64, with a section table
 // that lies inside its headers. Returns which of the two it is.
-std::string CheckLauncher(const File& setup, uint64_t fileSize) {
-    std::vector<uint8_t> head(static_cast<size_t>(std::min<uint64_t>(fileSize, 1 << 20)));
+std::string CheckLauncher(const File& setup) {
+    std::vector<uint8_t> head(static_cast<size_t>(std::min<uint64_t>(setup.Size(), 1 << 20)));
     head.resize(setup.ReadAt(0, head.data(), head.size()));
-    if (!HasPeSignature(head)) throw Failed{kExitNoPackage, "the launcher is not a PE executable"};
-    const uint32_t pe = LoadLittleEndian32(head.data() + 60);
-    const std::optional<tirn::format::LauncherKind> kind = tirn::format::ReadLauncherKind(head);
+    const std::optional<tirn::format::PeImage> image = tirn::format::ReadPeImage(head);
+    if (!image || !image->hasSignatures) {
+        throw Failed{kExitNoPackage, "the launcher is not a PE executable"};
+    }
+    const std::optional<tirn::format::LauncherKind> kind = tirn::format::LauncherKindOf(*image);
     if (!kind) {
         throw Failed{kExitNoPackage,
                      "the launcher is neither a PE32 i386 nor a PE32+ AMD64 executable"};
     }
-    const auto sections = ReadLittleEndian16(head, uint64_t{pe} + 6);
-    if (!sections || *sections == 0 || !tirn::format::SectionDataEnd(head)) {
+    if (image->sectionCount == 0)
         throw Failed{kExitNoPackage, "the launcher's section table is broken"};
-    }
     return tirn::format::LauncherKindName(*kind);
 }
 
@@ -142,27 +136,10 @@ void CheckCabinet(const std::string& cabinetPath, VerifyReport& report) {
         throw Failed{kExitDamaged, "the file decodes to " + std::to_string(decoded->size) +
                                        " bytes, not " + std::to_string(report.storedSize)};
     }
-    if (!HasPeSignature(decoded->head)) {
+    const std::optional<tirn::format::PeImage> program = tirn::format::ReadPeImage(decoded->head);
+    if (!program || !program->hasSignatures) {
         throw Failed{kExitDamaged, "the file inside is not a Windows program"};
     }
-}
-
-// A signature covers the file as it was when signed: it must come after the
-// package, where signing a packed setup puts it.
-void CheckSignature(const File& setup, VerifyReport& report) {
-    const std::optional<uint64_t> entry = SignatureDirectoryEntry(setup);
-    if (!entry) return;
-    const std::vector<uint8_t> directory = ReadAll(setup, *entry, 8);
-    const uint64_t offset = LoadLittleEndian32(directory.data());
-    const uint64_t size = LoadLittleEndian32(directory.data() + 4);
-    const uint64_t packageEnd =
-        report.trailerOffset + tirn::format::kTrailerSize + report.payloadSize;
-    if (offset < packageEnd || offset + size > report.fileSize) {
-        report.signature = "does not follow the package";
-        throw Failed{kExitDamaged,
-                     "the signature does not follow the package: sign the setup after packing"};
-    }
-    report.signature = "follows the package";
 }
 
 }  // namespace
@@ -173,7 +150,7 @@ VerifyReport VerifySetup(const std::string& setupPath) {
     File setup = File::OpenForReading(setupPath);
     report.fileSize = setup.Size();
     try {
-        report.launcher = CheckLauncher(setup, report.fileSize);
+        report.launcher = CheckLauncher(setup);
         const PackageReport package = ReadPackageReport(setup);
         report.trailerOffset = package.trailerOffset;
         if (!package.present) throw Failed{kExitNoPackage, "the setup carries no package"};
@@ -191,7 +168,10 @@ VerifyReport VerifySetup(const std::string& setupPath) {
             out.Commit();
         }
         CheckCabinet(cabinet.Path(), report);
-        CheckSignature(setup, report);
+        report.signature = CheckSetupSignature(setup, package);
+        if (report.signature.state == SignatureVerdict::State::Broken) {
+            throw Failed{kExitDamaged, report.signature.problem};
+        }
         report.shippable = true;
     } catch (const Failed& failed) {
         report.exitCode = failed.exitCode;

@@ -8,6 +8,8 @@
 
 #include "tools/pack/Layer.h"
 
+#include "tools/pack/SignatureChecking.h"
+
 #include <cstdint>
 #include <string>
 
@@ -30,7 +32,7 @@ struct VerifyReport {
     uint64_t storedSize = 0;
     uint64_t decodedSize = 0;
     std::string decoder;
-    std::string signature = "none";  // "none", "follows the package"
+    SignatureVerdict signature;
 };
 
 VerifyReport VerifySetup(const std::string& setup);

@@ -3,6 +3,7 @@
 #include "tools/pack/Files.h"
 #include "tools/pack/Packing.h"
 #include "tools/pack/Verifying.h"
+#include "format/StoredName.h"
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
@@ -50,6 +51,37 @@ std::string Json(const nlohmann::ordered_json& value) {
     return value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
+nlohmann::ordered_json SignatureJson(const SignatureVerdict& v) {
+    nlohmann::ordered_json signature = {{"state", SignatureStateName(v.state)}};
+    if (v.state == SignatureVerdict::State::None) return signature;
+    if (!v.problem.empty()) signature["problem"] = v.problem;
+    if (!v.digestAlgorithm.empty()) signature["digest"] = v.digestAlgorithm;
+    if (!v.signer.empty()) signature["signer"] = v.signer;
+    if (v.state == SignatureVerdict::State::Intact) {
+        signature["trusted"] = v.trusted;
+        signature["trust"] = v.trust;
+    }
+    return signature;
+}
+
+// One line: "none", "intact (SHA-256, signed by X; not trusted here: ...)", "broken: why".
+std::string SignatureLine(const SignatureVerdict& v) {
+    std::string line = SignatureStateName(v.state);
+    if (v.state == SignatureVerdict::State::Broken) return line + ": " + v.problem;
+    if (v.state == SignatureVerdict::State::Intact) {
+        line += " (" + v.digestAlgorithm + ", signed by " +
+                (v.signer.empty() ? std::string("an unnamed signer") : v.signer) + "; " + v.trust +
+                ")";
+    }
+    return line;
+}
+
+// "installs", or why no user's launcher would.
+std::string StoredNameVerdict(const std::string& name) {
+    const std::optional<std::string> problem = tirn::format::StoredNameProblem(name);
+    return problem ? *problem : "installs";
+}
+
 nlohmann::ordered_json ReportJson(const PackageReport& r) {
     nlohmann::ordered_json report = {{"setup", r.setup},
                                      {"fileSize", r.fileSize},
@@ -66,6 +98,7 @@ nlohmann::ordered_json ReportJson(const PackageReport& r) {
         nlohmann::ordered_json files = nlohmann::ordered_json::array();
         for (const CabinetEntry& f : *r.files) {
             files.push_back({{"name", f.name},
+                             {"storedName", StoredNameVerdict(f.name)},
                              {"size", f.size},
                              {"date", f.date},
                              {"compression", f.compression}});
@@ -74,6 +107,7 @@ nlohmann::ordered_json ReportJson(const PackageReport& r) {
     } else if (!r.cabinetError.empty()) {
         report["cabinetError"] = r.cabinetError;
     }
+    report["signature"] = SignatureJson(r.signature);
     return report;
 }
 
@@ -82,7 +116,8 @@ void PrintReport(const PackageReport& r) {
               << "launcher:           " << (r.launcher.empty() ? "none" : r.launcher) << "\n"
               << "trailer offset:     " << r.trailerOffset << "\n";
     if (!r.present) {
-        std::cout << "package:            none\n";
+        std::cout << "package:            none\n"
+                  << "signature:          " << SignatureLine(r.signature) << "\n";
         return;
     }
     std::cout << "definition version: " << r.definitionVersion << "\n"
@@ -93,11 +128,13 @@ void PrintReport(const PackageReport& r) {
         std::cout << "cabinet files:      " << r.files->size() << "\n";
         for (const CabinetEntry& f : *r.files) {
             std::cout << "  " << f.name << "  " << f.size << " bytes  " << f.date << "  "
-                      << f.compression << "\n";
+                      << f.compression << "\n"
+                      << "    stored name: " << StoredNameVerdict(f.name) << "\n";
         }
     } else if (!r.cabinetError.empty()) {
         std::cout << "cabinet:            " << r.cabinetError << "\n";
     }
+    std::cout << "signature:          " << SignatureLine(r.signature) << "\n";
 }
 
 nlohmann::ordered_json VerifyJson(const VerifyReport& r) {
@@ -113,7 +150,7 @@ nlohmann::ordered_json VerifyJson(const VerifyReport& r) {
     report["file"] = {{"name", r.fileName}, {"size", r.storedSize}};
     report["decoder"] = r.decoder;
     report["decodedSize"] = r.decodedSize;
-    report["signature"] = r.signature;
+    report["signature"] = SignatureJson(r.signature);
     return report;
 }
 
@@ -129,7 +166,7 @@ void PrintVerifyReport(const VerifyReport& r) {
     if (!r.decoder.empty()) {
         std::cout << "decoded by:         " << r.decoder << ", " << r.decodedSize << " bytes\n";
     }
-    std::cout << "signature:          " << r.signature << "\n"
+    std::cout << "signature:          " << SignatureLine(r.signature) << "\n"
               << "verdict:            "
               << (r.shippable ? "shippable" : "NOT shippable: " + r.reason) << "\n";
 }
