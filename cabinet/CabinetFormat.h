@@ -17,6 +17,10 @@ inline constexpr uint32_t kDataHeaderSize = 8;  // before the bytes
 // Uncompressed bytes in one data block; every block but a folder's last is
 // exactly this long.
 inline constexpr uint32_t kFrameSize = 32768;
+// The most bytes a compressed data block may hold: a frame and the 6144
+// bytes of worst-case growth readers allow for (libmspack and the system's
+// cabinet library refuse a larger block).
+inline constexpr uint32_t kMaxDataBlockBytes = kFrameSize + 6144;
 // A stored name, its terminator included.
 inline constexpr uint32_t kMaxNameBytes = 256;
 inline constexpr uint16_t kMaxDataBlocks = 0xFFFF;

@@ -16,7 +16,7 @@
 namespace tirn::cabinet {
 
 struct DataBlock {
-    std::vector<uint8_t> bytes;  // as stored, at most 65535
+    std::vector<uint8_t> bytes;  // as stored, at most kMaxDataBlockBytes
     uint16_t uncompressedSize = 0;
 };
 
@@ -40,12 +40,15 @@ std::unique_ptr<FolderEncoder> MakeMszipEncoder(unsigned threads);
 // How hard the LZX encoder looks for a smaller parse, numbered like xz's
 // presets: 1 is the greedy parse over hash chains (fastest), 2 the
 // near-optimal parse (the default), 3 the same with deeper searches and
-// one more pass.
+// two more passes.
 enum class LzxEffort { Fastest = 1, Normal = 2, Best = 3 };
 inline constexpr LzxEffort kLzxEfforts[] = {LzxEffort::Fastest, LzxEffort::Normal, LzxEffort::Best};
 // LZX with a window of 2^windowBits bytes (15 to 21): one bit stream for the
-// whole folder, so one thread.
+// whole folder, so one thread. No data block holds more than dataBlockLimit
+// bytes (less than kMaxDataBlockBytes only to test how it keeps to it; at
+// least a frame's literals, 34 KiB).
 std::unique_ptr<FolderEncoder> MakeLzxEncoder(unsigned windowBits,
-                                              LzxEffort effort = LzxEffort::Normal);
+                                              LzxEffort effort = LzxEffort::Normal,
+                                              uint32_t dataBlockLimit = kMaxDataBlockBytes);
 
 }  // namespace tirn::cabinet

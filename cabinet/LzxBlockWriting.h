@@ -73,7 +73,7 @@ class BlockWriter {
     const BlockCodes& Sent() const { return m_sent; }
 
   private:
-    const int m_mainSymbols;
+    int m_mainSymbols;
     BlockCodes m_sent;
     bool m_started = false;
 };

@@ -6,7 +6,9 @@
 // Where decoders are known to differ, this encoder keeps to what all of
 // them take: blocks start and end at frames' ends; no match crosses a
 // frame's end or the window's wrap; no uncompressed blocks (their padding is
-// read differently); every code complete, with two symbols at least.
+// read differently); every code complete, with two symbols at least; no
+// data block above kMaxDataBlockBytes (a frame costs at most its literals,
+// and one that its block's shared trees make larger is written alone).
 #include "cabinet/FolderEncoder.h"
 #include "cabinet/LzxBlockWriting.h"
 #include "cabinet/LzxFormat.h"
@@ -41,8 +43,9 @@ std::unique_ptr<Parser> MakeParser(const History& history, int mainSymbols, LzxE
 
 class LzxEncoder : public FolderEncoder {
   public:
-    LzxEncoder(unsigned windowBits, LzxEffort effort)
+    LzxEncoder(unsigned windowBits, LzxEffort effort, uint32_t dataBlockLimit)
         : m_windowBits(windowBits),
+          m_dataBlockLimit(dataBlockLimit),
           m_mainSymbols(kChars + SlotCount(windowBits) * static_cast<int>(kLengthHeaders)),
           m_history(1u << windowBits),
           m_parser(MakeParser(m_history, m_mainSymbols, effort)),
@@ -90,11 +93,18 @@ class LzxEncoder : public FolderEncoder {
         const uint32_t frameStart = m_history.Append(frame);
         Translate(m_history.Data(frameStart), size);
         ++m_frameIndex;
+        const RepeatOffsets repeatsAtStart = m_repeats;
         FrameItems next{m_parser->Parse(frameStart, frameStart + size, m_repeats, m_blockCodes),
                         size};
         SymbolCounts counts = Count(next.items);
         BlockCodes ownCodes;
-        const uint64_t alone = BlockCost(counts, m_blockCodes, ownCodes);
+        uint64_t alone = BlockCost(counts, m_blockCodes, ownCodes);
+        // Priced by codes unlike its own (noise after text), a parse can
+        // cost more than the frame's bytes sent as literals; literals it is
+        // then. A frame never costs more than its literals: a block of its
+        // own always fits a data block.
+        const bool literals = TakeLiteralsIfCheaper(frameStart, next, counts, ownCodes, alone);
+        if (literals) m_repeats = repeatsAtStart;
         if (!m_block.empty() && m_block.size() < kMaxBlockFrames) {
             // The frame joins the open block when one block of both costs
             // less than two: a block's trees cost some 3 % of a frame.
@@ -112,11 +122,41 @@ class LzxEncoder : public FolderEncoder {
         }
         CloseBlock(out);
         // A frame unlike the block before it was priced by codes not its
-        // own: parsed again with its own, it starts the next block.
-        if (m_parser->ParseAgain(ownCodes, m_repeats, next.items)) counts = Count(next.items);
+        // own: parsed again with its own, it starts the next block (unless
+        // that parse costs more).
+        if (!literals) ParseAgain(next, counts);
         m_block.push_back(std::move(next));
         m_blockCounts = std::move(counts);
         m_blockBits = BlockCost(m_blockCounts, m_writer.Sent(), m_blockCodes);
+    }
+
+    bool TakeLiteralsIfCheaper(uint32_t frameStart, FrameItems& frame, SymbolCounts& counts,
+                               BlockCodes& ownCodes, uint64_t& alone) {
+        const uint8_t* bytes = m_history.Data(frameStart);
+        SymbolCounts literalCounts(m_mainSymbols);
+        for (uint32_t i = 0; i < frame.size; ++i) ++literalCounts.main[bytes[i]];
+        BlockCodes literalCodes;
+        const uint64_t literalBits = BlockCost(literalCounts, m_blockCodes, literalCodes);
+        if (literalBits >= alone) return false;
+        frame.items.clear();
+        for (uint32_t i = 0; i < frame.size; ++i) frame.items.push_back(LiteralItem(bytes[i]));
+        counts = std::move(literalCounts);
+        ownCodes = std::move(literalCodes);
+        alone = literalBits;
+        return true;
+    }
+
+    void ParseAgain(FrameItems& frame, SymbolCounts& counts) {
+        BlockCodes ownCodes, unused;
+        const uint64_t before = BlockCost(counts, m_writer.Sent(), ownCodes);
+        RepeatOffsets repeats = m_repeats;
+        std::vector<Item> items;
+        if (!m_parser->ParseAgain(ownCodes, repeats, items)) return;
+        SymbolCounts again = Count(items);
+        if (BlockCost(again, m_writer.Sent(), unused) > before) return;
+        frame.items = std::move(items);
+        counts = std::move(again);
+        m_repeats = repeats;
     }
 
     SymbolCounts Count(const std::vector<Item>& items) const {
@@ -127,11 +167,32 @@ class LzxEncoder : public FolderEncoder {
 
     void CloseBlock(std::vector<DataBlock>& out) {
         if (m_block.empty()) return;
+        const size_t first = out.size();
+        const BlockWriter before = m_writer;
         m_writer.Put(m_block, m_blockCounts, out);
+        const bool fits =
+            std::all_of(out.begin() + static_cast<ptrdiff_t>(first), out.end(),
+                        [this](const DataBlock& b) { return b.bytes.size() <= m_dataBlockLimit; });
+        if (!fits) {
+            // A frame coded by trees shared with frames unlike it can
+            // outgrow a data block: each frame is written again as a block
+            // of its own, which fits (it costs no more than its literals).
+            out.resize(first);
+            m_writer = before;
+            for (FrameItems& frame : m_block) {
+                std::vector<FrameItems> alone;
+                alone.push_back(std::move(frame));
+                m_writer.Put(alone, Count(alone[0].items), out);
+                if (out.back().bytes.size() > m_dataBlockLimit) {
+                    throw std::logic_error("LZX: a frame alone outgrew a data block");
+                }
+            }
+        }
         m_block.clear();
     }
 
     const unsigned m_windowBits;
+    const uint32_t m_dataBlockLimit;
     const int m_mainSymbols;
     History m_history;
     std::unique_ptr<Parser> m_parser;
@@ -148,8 +209,9 @@ class LzxEncoder : public FolderEncoder {
 
 }  // namespace
 
-std::unique_ptr<FolderEncoder> MakeLzxEncoder(unsigned windowBits, LzxEffort effort) {
-    return std::make_unique<LzxEncoder>(windowBits, effort);
+std::unique_ptr<FolderEncoder> MakeLzxEncoder(unsigned windowBits, LzxEffort effort,
+                                              uint32_t dataBlockLimit) {
+    return std::make_unique<LzxEncoder>(windowBits, effort, dataBlockLimit);
 }
 
 }  // namespace tirn::cabinet

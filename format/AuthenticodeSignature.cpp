@@ -28,9 +28,21 @@ struct KnownDigest {
 };
 constexpr KnownDigest kKnownDigests[] = {
     {DigestAlgorithm::Sha1, "SHA-1", 20, {0x2B, 0x0E, 0x03, 0x02, 0x1A}, 5},
-    {DigestAlgorithm::Sha256, "SHA-256", 32, {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01}, 9},
-    {DigestAlgorithm::Sha384, "SHA-384", 48, {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x02}, 9},
-    {DigestAlgorithm::Sha512, "SHA-512", 64, {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x03}, 9},
+    {DigestAlgorithm::Sha256,
+     "SHA-256",
+     32,
+     {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01},
+     9},
+    {DigestAlgorithm::Sha384,
+     "SHA-384",
+     48,
+     {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x02},
+     9},
+    {DigestAlgorithm::Sha512,
+     "SHA-512",
+     64,
+     {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x03},
+     9},
 };
 
 const KnownDigest& Known(DigestAlgorithm algorithm) {
@@ -117,8 +129,9 @@ std::variant<SignedDigest, std::string> SignedDigestOf(Bytes content) {
         }
         return SignedDigest{known.algorithm, digest->content};
     }
-    return std::string("the signature's digest algorithm is none of SHA-1, SHA-256, SHA-384, "
-                       "SHA-512");
+    return std::string(
+        "the signature's digest algorithm is none of SHA-1, SHA-256, SHA-384, "
+        "SHA-512");
 }
 
 std::optional<Bytes> DerContentOf(Bytes element) {
@@ -127,8 +140,12 @@ std::optional<Bytes> DerContentOf(Bytes element) {
     return read->content;
 }
 
-const char* DigestAlgorithmName(DigestAlgorithm algorithm) { return Known(algorithm).name; }
+const char* DigestAlgorithmName(DigestAlgorithm algorithm) {
+    return Known(algorithm).name;
+}
 
-size_t DigestLength(DigestAlgorithm algorithm) { return Known(algorithm).length; }
+size_t DigestLength(DigestAlgorithm algorithm) {
+    return Known(algorithm).length;
+}
 
 }  // namespace tirn::format

@@ -36,7 +36,8 @@ void ReadSignatureFields(Bytes headers, uint64_t optionalHeader, uint16_t option
         return;
     }
     image.checksumField = optionalHeader + kCheckSumField;
-    const std::optional<uint32_t> directories = ReadLittleEndian32(headers, optionalHeader + countField);
+    const std::optional<uint32_t> directories =
+        ReadLittleEndian32(headers, optionalHeader + countField);
     const uint64_t entry = countField + 4 + kCertificateDirectory * kDirectoryEntrySize;
     if (!directories || *directories <= kCertificateDirectory ||
         entry + kDirectoryEntrySize > optionalHeaderSize ||
@@ -90,9 +91,10 @@ std::optional<std::vector<ByteRange>> AuthenticodeRanges(const PeImage& image, u
         uint64_t{image.certificateTableOffset} + image.certificateTableSize > fileSize) {
         return std::nullopt;
     }
-    return std::vector<ByteRange>{{0, checksum},
-                                  {checksum + 4, entry - (checksum + 4)},
-                                  {entry + kDirectoryEntrySize, end - (entry + kDirectoryEntrySize)}};
+    return std::vector<ByteRange>{
+        {0, checksum},
+        {checksum + 4, entry - (checksum + 4)},
+        {entry + kDirectoryEntrySize, end - (entry + kDirectoryEntrySize)}};
 }
 
 }  // namespace tirn::format

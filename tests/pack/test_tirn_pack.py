@@ -135,13 +135,21 @@ class TirnPackTest(unittest.TestCase):
             code = self.path("code.exe")
             with open(code, "wb") as out:
                 out.write(f.read() + g.read() + os.urandom(50000) + bytes(50000))
+        # The stress input with the largest data blocks: frames of text, then
+        # one of noise, sent as literals (32 848 bytes, under the 38 912 that
+        # readers take).
+        largest = self.path("largest.exe")
+        with open(PROBE, "rb") as f, open(largest, "wb") as out:
+            letters = os.urandom(7 * 32768)
+            out.write(f.read() + bytes(ord("a") + b % 2 for b in letters) + os.urandom(32768))
         cases = [
             (["--compression", "lzx"], "LZX:21", installer),
             (["--compression", "lzx:15"], "LZX:15", installer),
             (["--compression", "mszip"], "MSZIP", installer),
             (["--compression", "none"], "none", installer),
         ] + [(["--effort", effort], "LZX:21", code) for effort in ("1", "2", "3")] + [
-            (["--compression", "lzx:16", "--effort", "3"], "LZX:16", code)]
+            (["--compression", "lzx:16", "--effort", "3"], "LZX:16", code)] + [
+            (["--effort", effort], "LZX:21", largest) for effort in ("1", "2", "3")]
         for args, name, source in cases:
             with self.subTest(args=args):
                 setup, cab = self.path("setup.exe"), self.path("out.cab")
@@ -153,6 +161,11 @@ class TirnPackTest(unittest.TestCase):
                 self.assertEqual(run("unpack", setup, "-o", cab).returncode, 0)
                 if source == installer:
                     self.assertEqual(os.path.getsize(cab) < 150000, name != "none")
+                if source != installer:  # the others are programs
+                    verified = run("verify", "--json", setup)
+                    self.assertEqual(verified.returncode, 0, verified.stderr)
+                    # No frame costs more than its literals and trees.
+                    self.assertLessEqual(json.loads(verified.stdout)["largestBlock"], 32768 + 1024)
                 self.assert_readers_extract(cab, source)
         for args in (["--compression", "zip"], ["--effort", "4"], ["--effort", "0"]):
             with self.subTest(refused=args):
@@ -282,6 +295,26 @@ class TirnPackTest(unittest.TestCase):
                 g.write(f.read() + tirn_package.package(bytes(data), 5))
             return path
 
+        def oversized(source, name):
+            """The setup with its first data block grown to 40000 bytes (zeros
+            after its data, its checksum and the cabinet's size made right):
+            more than readers take."""
+            cabinet = self.path(name + ".cab")
+            self.assertEqual(run("unpack", source, "-o", cabinet).returncode, 0)
+            with open(cabinet, "rb") as f:
+                data = bytearray(f.read())
+            block = struct.unpack_from("<I", data, 36)[0]
+            _, stored, frame = struct.unpack_from("<IHH", data, block)
+            grown = bytes(data[block + 8:block + 8 + stored]) + bytes(40000 - stored)
+            data[block + 8:block + 8 + stored] = grown
+            struct.pack_into("<IHH", data, block, tirn_package.data_block_checksum(grown, frame),
+                             len(grown), frame)
+            struct.pack_into("<I", data, 8, len(data))
+            path = self.path(name)
+            with open(LAUNCHER, "rb") as f, open(path, "wb") as g:
+                g.write(f.read() + tirn_package.package(bytes(data), 5))
+            return path
+
         good = setup("good.exe")
         cut = self.path("cut.exe")
         with open(good, "rb") as f, open(cut, "wb") as g:
@@ -302,6 +335,8 @@ class TirnPackTest(unittest.TestCase):
             ("a block with no checksum, changed",
              unchecked(setup("stored-for-change.exe", "--compression", "none"), "unchecked.exe"),
              8, "has no checksum"),
+            ("a block larger than readers take", oversized(good, "oversized.exe"), 8,
+             "more than the 38912 that readers take"),
             ("cut", cut, 4, "cut"),
             ("two-file cabinet", two, 5, "declares 2 files"),
             ("a file that is no program", setup("noprog.exe", installer=self.installer(50000, "x.exe")),
@@ -673,8 +708,11 @@ class TirnPackTest(unittest.TestCase):
                 self.assertIn("launcher " + kind, result.stdout)
                 self.assertEqual(json.loads(run("inspect", "--json", setup).stdout)["launcher"], kind)
                 self.assertIn("launcher:           " + kind, run("inspect", setup).stdout)
-                verified = run("verify", "--json", setup)
-                self.assertEqual(verified.returncode, 0, verified.stderr)
+                if source != installer:  # the others are programs
+                    verified = run("verify", "--json", setup)
+                    self.assertEqual(verified.returncode, 0, verified.stderr)
+                    # No frame costs more than its literals and trees.
+                    self.assertLessEqual(json.loads(verified.stdout)["largestBlock"], 32768 + 1024)
                 self.assertEqual(json.loads(verified.stdout)["launcher"], kind)
         others = [
             ("ARM64", patched("arm64.exe", machine=0xAA64)),

@@ -18,12 +18,9 @@ SignatureVerdict Broken(SignatureVerdict verdict, std::string problem) {
 
 const char* SignatureStateName(State state) {
     switch (state) {
-        case State::None:
-            return "none";
-        case State::Intact:
-            return "intact";
-        case State::Broken:
-            return "broken";
+        case State::None: return "none";
+        case State::Intact: return "intact";
+        case State::Broken: return "broken";
     }
     return "none";
 }
@@ -73,7 +70,8 @@ SignatureVerdict CheckSignature(const File& setup, const tirn::format::PeImage& 
                       "signing");
     }
     if (!signedData->signerVerifies) {
-        return Broken(verdict, "the signer's signature does not verify: " + signedData->signerProblem);
+        return Broken(verdict,
+                      "the signer's signature does not verify: " + signedData->signerProblem);
     }
     verdict.state = State::Intact;
     verdict.trusted = signedData->trusted;

@@ -26,7 +26,9 @@ using Bio = std::unique_ptr<BIO, Deleter<BIO, BIO_free_all>>;
 using Store = std::unique_ptr<X509_STORE, Deleter<X509_STORE, X509_STORE_free>>;
 using StoreContext = std::unique_ptr<X509_STORE_CTX, Deleter<X509_STORE_CTX, X509_STORE_CTX_free>>;
 using DigestContext = std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX, EVP_MD_CTX_free>>;
-void FreeSigners(STACK_OF(X509) * signers) { sk_X509_free(signers); }
+void FreeSigners(STACK_OF(X509) * signers) {
+    sk_X509_free(signers);
+}
 using Signers = std::unique_ptr<STACK_OF(X509), Deleter<STACK_OF(X509), FreeSigners>>;
 
 std::string LastError() {
@@ -48,14 +50,10 @@ std::string CommonName(X509* certificate) {
 
 const EVP_MD* Algorithm(tirn::format::DigestAlgorithm algorithm) {
     switch (algorithm) {
-        case tirn::format::DigestAlgorithm::Sha1:
-            return EVP_sha1();
-        case tirn::format::DigestAlgorithm::Sha256:
-            return EVP_sha256();
-        case tirn::format::DigestAlgorithm::Sha384:
-            return EVP_sha384();
-        case tirn::format::DigestAlgorithm::Sha512:
-            return EVP_sha512();
+        case tirn::format::DigestAlgorithm::Sha1: return EVP_sha1();
+        case tirn::format::DigestAlgorithm::Sha256: return EVP_sha256();
+        case tirn::format::DigestAlgorithm::Sha384: return EVP_sha384();
+        case tirn::format::DigestAlgorithm::Sha512: return EVP_sha512();
     }
     return EVP_sha256();
 }

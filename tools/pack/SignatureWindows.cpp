@@ -38,8 +38,8 @@ std::string Narrow(const std::wstring& text) {
     const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
                                            nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(),
-                          size, nullptr, nullptr);
+    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), size,
+                          nullptr, nullptr);
     return out;
 }
 
@@ -73,9 +73,9 @@ std::string SignerName(void* message, void* store) {
     const std::optional<std::vector<uint8_t>> info =
         MessageParameter(message, CMSG_SIGNER_CERT_INFO_PARAM);
     if (!info) return "";
-    Certificate certificate(::CertFindCertificateInStore(
-        store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, CERT_FIND_SUBJECT_CERT,
-        info->data(), nullptr));
+    Certificate certificate(
+        ::CertFindCertificateInStore(store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
+                                     CERT_FIND_SUBJECT_CERT, info->data(), nullptr));
     if (!certificate) return "";
     wchar_t name[256] = {};
     ::CertGetNameStringW(certificate.get(), CERT_NAME_ATTR_TYPE, 0,
@@ -107,9 +107,7 @@ void JudgeSigner(const std::string& path, SignedData& data) {
 
     const auto code = static_cast<DWORD>(result);
     switch (code) {
-        case ERROR_SUCCESS:
-            data.signerVerifies = data.trusted = true;
-            return;
+        case ERROR_SUCCESS: data.signerVerifies = data.trusted = true; return;
         case static_cast<DWORD>(TRUST_E_BAD_DIGEST):
         case static_cast<DWORD>(NTE_BAD_SIGNATURE):
         case static_cast<DWORD>(CRYPT_E_HASH_VALUE):
@@ -130,8 +128,8 @@ std::optional<SignedData> OpenSignedData(tirn::format::Bytes pkcs7, const File& 
     HCERTSTORE rawStore = nullptr;
     HCRYPTMSG rawMessage = nullptr;
     if (!::CryptQueryObject(CERT_QUERY_OBJECT_BLOB, &blob, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED,
-                            CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr, nullptr, nullptr,
-                            &rawStore, &rawMessage, nullptr)) {
+                            CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr, nullptr, nullptr, &rawStore,
+                            &rawMessage, nullptr)) {
         error = "no PKCS#7 signed data (" + SystemMessage(::GetLastError()) + ")";
         return std::nullopt;
     }
@@ -160,23 +158,17 @@ std::vector<uint8_t> DigestOf(const File& file, const std::vector<tirn::format::
                               tirn::format::DigestAlgorithm algorithm) {
     const wchar_t* name = BCRYPT_SHA256_ALGORITHM;
     switch (algorithm) {
-        case tirn::format::DigestAlgorithm::Sha1:
-            name = BCRYPT_SHA1_ALGORITHM;
-            break;
-        case tirn::format::DigestAlgorithm::Sha256:
-            break;
-        case tirn::format::DigestAlgorithm::Sha384:
-            name = BCRYPT_SHA384_ALGORITHM;
-            break;
-        case tirn::format::DigestAlgorithm::Sha512:
-            name = BCRYPT_SHA512_ALGORITHM;
-            break;
+        case tirn::format::DigestAlgorithm::Sha1: name = BCRYPT_SHA1_ALGORITHM; break;
+        case tirn::format::DigestAlgorithm::Sha256: break;
+        case tirn::format::DigestAlgorithm::Sha384: name = BCRYPT_SHA384_ALGORITHM; break;
+        case tirn::format::DigestAlgorithm::Sha512: name = BCRYPT_SHA512_ALGORITHM; break;
     }
     BCRYPT_ALG_HANDLE provider = nullptr;
     BCRYPT_HASH_HANDLE hash = nullptr;
     if (::BCryptOpenAlgorithmProvider(&provider, name, nullptr, 0) != 0) {
-        throw ToolError(kExitDamaged, "cannot compute a digest: the system has no " +
-                                          std::string(tirn::format::DigestAlgorithmName(algorithm)));
+        throw ToolError(kExitDamaged,
+                        "cannot compute a digest: the system has no " +
+                            std::string(tirn::format::DigestAlgorithmName(algorithm)));
     }
     std::vector<uint8_t> digest(tirn::format::DigestLength(algorithm));
     bool done = ::BCryptCreateHash(provider, &hash, nullptr, 0, nullptr, 0, 0) == 0;
@@ -190,7 +182,8 @@ std::vector<uint8_t> DigestOf(const File& file, const std::vector<tirn::format::
             at += chunk;
         }
     }
-    done = done && ::BCryptFinishHash(hash, digest.data(), static_cast<ULONG>(digest.size()), 0) == 0;
+    done =
+        done && ::BCryptFinishHash(hash, digest.data(), static_cast<ULONG>(digest.size()), 0) == 0;
     if (hash) ::BCryptDestroyHash(hash);
     ::BCryptCloseAlgorithmProvider(provider, 0);
     if (!done) throw ToolError(kExitInput, file.Path() + ": its digest cannot be computed");

@@ -11,6 +11,7 @@
 #include "tools/pack/SetupReading.h"
 #include "cabinet/CabinetReader.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace tirn::pack {
@@ -72,6 +73,11 @@ void CheckBlocks(const File& cabinet, const cabinet::CabinetDirectory& directory
         const uint16_t stored = LoadLittleEndian16(header.data() + 4);
         const uint16_t frame = LoadLittleEndian16(header.data() + 6);
         if (at + headerSize + stored > size) throw Failed{kExitDamaged, block + " is cut"};
+        if (stored > cabinet::kMaxDataBlockBytes) {
+            throw Failed{kExitDamaged,
+                         block + " holds " + std::to_string(stored) + " bytes, more than the " +
+                             std::to_string(cabinet::kMaxDataBlockBytes) + " that readers take"};
+        }
         if (frame == 0 || frame > cabinet::kFrameSize ||
             (frame < cabinet::kFrameSize && i + 1 < folder.blockCount)) {
             throw Failed{kExitDamaged,
@@ -87,6 +93,7 @@ void CheckBlocks(const File& cabinet, const cabinet::CabinetDirectory& directory
         }
         if (computed != checksum) throw Failed{kExitDamaged, block + " fails its checksum"};
         uncompressed += frame;
+        report.largestBlock = std::max<uint32_t>(report.largestBlock, stored);
         at += headerSize + stored;
     }
     const cabinet::FileEntry& file = directory.files[0];

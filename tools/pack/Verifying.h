@@ -1,9 +1,10 @@
 // tirn-pack verify: the release gate. A setup is shippable when the launcher
-// is a valid PE, the package is present and complete, its cabinet is well
-// formed with exactly one file, every block's checksum is right, an
-// independent decoder turns the file out at its stated size, and that file
-// is a Windows program; a signature, when there is one, must follow the
-// package (made after packing).
+// is a valid PE, the package is present and complete with a definition
+// version above 0, its cabinet is well formed with exactly one file under a
+// name every launcher installs, every block is within what readers take and
+// its checksum right, an independent decoder turns the file out at its
+// stated size, that file is a Windows program, and a signature, when there
+// is one, is intact and follows the package (the README lists the checks).
 #pragma once
 
 #include "tools/pack/Layer.h"
@@ -28,6 +29,7 @@ struct VerifyReport {
     uint32_t payloadSize = 0;
     std::string compression;
     uint32_t blocks = 0;
+    uint32_t largestBlock = 0;  // compressed bytes of the largest data block
     std::string fileName;
     uint64_t storedSize = 0;
     uint64_t decodedSize = 0;

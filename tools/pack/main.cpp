@@ -27,15 +27,19 @@ constexpr const char* kFooter = R"(Examples:
       carries a package is re-packed, not stacked.
   tirn-pack inspect [--json] SETUP.exe
       Shows the launcher's kind, the trailer, whether the package is
-      complete, and the files of its cabinet.
+      complete, the files of its cabinet with whether each stored name is
+      one the launcher installs, and the signature's state.
   tirn-pack unpack SETUP.exe -o FILE.cab
       Writes the package's cabinet, descrambled.
   tirn-pack verify [--json] SETUP.exe
-      The release gate: a valid launcher, a complete package, a well-formed
-      one-file cabinet whose every block checksum is right and whose file an
-      independent decoder (libmspack; the system's cabinet library on
-      Windows) turns out at its stated size, a Windows program; and a
-      signature, if any, made after packing. Exit 0 when shippable.
+      The release gate: a valid launcher, a complete package of a definition
+      version above 0, a well-formed one-file cabinet whose stored name every
+      launcher installs, whose every block is within 38912 bytes with a right
+      checksum and whose file an independent decoder (libmspack; the
+      system's cabinet library on Windows) turns out at its stated size, a
+      Windows program; and a signature, if any, intact (its digest that of
+      the setup, its signer's signature verifying; trust only reported).
+      Exit 0 when shippable.
 
 Exit codes: 0 done, 2 usage, 3 input unreadable, 4 not a setup / no or cut
 package, 5 cabinet invalid or not exactly one file, 6 output not written,
@@ -147,6 +151,7 @@ nlohmann::ordered_json VerifyJson(const VerifyReport& r) {
     report["payloadSize"] = r.payloadSize;
     report["compression"] = r.compression;
     report["blocks"] = r.blocks;
+    report["largestBlock"] = r.largestBlock;
     report["file"] = {{"name", r.fileName}, {"size", r.storedSize}};
     report["decoder"] = r.decoder;
     report["decodedSize"] = r.decodedSize;
@@ -160,7 +165,8 @@ void PrintVerifyReport(const VerifyReport& r) {
     std::cout << "definition version: " << r.definitionVersion << "\n"
               << "payload size:       " << r.payloadSize << "\n";
     if (!r.compression.empty()) {
-        std::cout << "cabinet:            " << r.compression << ", " << r.blocks << " blocks\n"
+        std::cout << "cabinet:            " << r.compression << ", " << r.blocks
+                  << " blocks, the largest " << r.largestBlock << " bytes\n"
                   << "file:               " << r.fileName << ", " << r.storedSize << " bytes\n";
     }
     if (!r.decoder.empty()) {

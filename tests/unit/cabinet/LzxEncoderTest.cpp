@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <random>
 
 namespace {
@@ -73,6 +74,38 @@ std::vector<uint8_t> Periodic(size_t size, size_t period, unsigned seed) {
     return bytes;
 }
 
+// Letters from a small alphabet: text as far as the codes are concerned.
+std::vector<uint8_t> TextLike(size_t size, unsigned seed, unsigned letters) {
+    std::mt19937 random(seed);
+    std::vector<uint8_t> bytes(size);
+    for (auto& b : bytes) b = static_cast<uint8_t>('a' + random() % letters);
+    return bytes;
+}
+
+std::vector<uint8_t> Joined(std::vector<uint8_t> first, const std::vector<uint8_t>& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+// Frames of text, then one of noise: the noise is parsed by the text's
+// prices, and once came out larger than its bytes.
+std::vector<uint8_t> TextThenNoise() {
+    return Joined(TextLike(7 * 32768, 12, 2), Noise(32768, 13));
+}
+
+// The largest data block of a one-folder cabinet.
+size_t LargestDataBlock(const std::vector<uint8_t>& cabinet) {
+    const CabinetDirectory directory = ReadCabinetDirectory(cabinet);
+    size_t at = directory.folders[0].dataOffset;
+    size_t largest = 0;
+    for (uint32_t i = 0; i < directory.folders[0].blockCount; ++i) {
+        const size_t stored = tirn::format::LoadLittleEndian16(&cabinet[at + 4]);
+        largest = std::max(largest, stored);
+        at += kDataHeaderSize + directory.dataReserve + stored;
+    }
+    return largest;
+}
+
 TEST(LzxEncoder, EveryStressingInputDecodesByteExactly) {
     struct Case {
         const char* name;
@@ -96,7 +129,15 @@ TEST(LzxEncoder, EveryStressingInputDecodesByteExactly) {
         {"incompressible", Noise(400000, 10), {15, 21}},
         {"calls at frame ends and the file's end", CallsAtTheEdges(5 * 32768 + 9), {15, 21}},
         {"code-like, every window", CodeLike(3 * 1000 * 1000, 11), all},
+        // The largest data block seen: 33 994 bytes when the noise was sent
+        // as the text's prices parsed it; a frame now costs no more than its
+        // literals (32 848 bytes here).
+        {"seven frames of text, then one of noise", TextThenNoise(), {15, 21}},
+        {"noise between text",
+         Joined(Joined(TextLike(100000, 14, 4), Noise(70000, 15)), TextLike(100000, 16, 4)),
+         {21}},
     };
+    size_t largest = 0;
     for (const Case& c : cases) {
         for (unsigned window : c.windows) {
             for (LzxEffort effort : kLzxEfforts) {
@@ -110,9 +151,59 @@ TEST(LzxEncoder, EveryStressingInputDecodesByteExactly) {
                 const CabinetDirectory directory = ReadCabinetDirectory(cabinet);
                 EXPECT_EQ(CompressionName(directory.folders[0].compression),
                           "LZX:" + std::to_string(window));
+                // Within what every reader takes, and no frame above its
+                // literals (a frame, its trees and the block's header).
+                EXPECT_LE(LargestDataBlock(cabinet), kFrameSize + 1024);
+                largest = std::max(largest, LargestDataBlock(cabinet));
             }
         }
     }
+    EXPECT_LE(largest, kMaxDataBlockBytes);
+    std::printf("the largest data block of the stress inputs: %zu bytes\n", largest);
+}
+
+// Frames of 16 letters, one of which is favoured a little more in each
+// frame: alike enough to share a block's trees, each a little off them.
+std::vector<uint8_t> DriftingText(double favour, unsigned seed) {
+    std::mt19937 random(seed);
+    std::vector<uint8_t> bytes;
+    for (int frame = 0; frame < 8; ++frame) {
+        std::vector<double> weights(16, 1.0);
+        weights[static_cast<size_t>(frame)] += favour;
+        std::discrete_distribution<int> letter(weights.begin(), weights.end());
+        for (uint32_t i = 0; i < kFrameSize; ++i)
+            bytes.push_back(static_cast<uint8_t>('a' + letter(random)));
+    }
+    return bytes;
+}
+
+// A data block over the limit is written again: each frame of its block as
+// a block of its own. The limit is lowered to just under the largest block
+// written without it, where frames alone still fit; whatever limit the
+// fallback meets, every block keeps to it and the stream decodes.
+TEST(LzxEncoder, AFrameThatOutgrowsTheLimitIsWrittenAgainAlone) {
+    int fallbacksSeen = 0;
+    for (double favour : {0.5, 1.0, 2.0}) {
+        const std::vector<uint8_t> input = DriftingText(favour, 3);
+        const size_t unlimited = LargestDataBlock(WriteCabinet(input, *MakeLzxEncoder(21)));
+        for (auto limit = static_cast<uint32_t>(unlimited - 1); limit + 200 > unlimited;
+             limit -= 4) {
+            std::vector<uint8_t> cabinet;
+            try {
+                cabinet = WriteCabinet(input, *MakeLzxEncoder(21, LzxEffort::Normal, limit));
+            } catch (const std::logic_error&) {
+                continue;  // a frame alone is larger than this limit
+            }
+            SCOPED_TRACE("favour " + std::to_string(favour) + ", limit " + std::to_string(limit));
+            EXPECT_LE(LargestDataBlock(cabinet), limit);
+            const std::optional<std::vector<uint8_t>> decoded = DecodeWithLibmspack(cabinet);
+            ASSERT_TRUE(decoded.has_value());
+            EXPECT_TRUE(*decoded == input);
+            ++fallbacksSeen;
+            break;
+        }
+    }
+    EXPECT_GT(fallbacksSeen, 0) << "no limit made the encoder fall back: the test needs new inputs";
 }
 
 // Each effort above the fastest parses smaller, on code and on text alike.

@@ -38,9 +38,11 @@ const Der kMd5 = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x02, 0x05};
 
 // SpcIndirectDataContent: the data attribute, then the DigestInfo.
 Der IndirectData(const Der& dataType, const Der& algorithm, size_t digestLength) {
-    const Der data = Element(0x30, Concat(Element(0x06, dataType), Element(0x30, Der{0x03, 0x01, 0x00})));
+    const Der data =
+        Element(0x30, Concat(Element(0x06, dataType), Element(0x30, Der{0x03, 0x01, 0x00})));
     const Der algorithmId = Element(0x30, Concat(Element(0x06, algorithm), Der{0x05, 0x00}));
-    const Der digestInfo = Element(0x30, Concat(algorithmId, Element(0x04, Der(digestLength, 0xAB))));
+    const Der digestInfo =
+        Element(0x30, Concat(algorithmId, Element(0x04, Der(digestLength, 0xAB))));
     return Element(0x30, Concat(data, digestInfo));
 }
 
