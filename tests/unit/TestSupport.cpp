@@ -26,10 +26,19 @@ ScratchDirectory::ScratchDirectory() {
     static LONG counter = 0;
     wchar_t temp[MAX_PATH];
     ::GetTempPathW(MAX_PATH, temp);
-    m_path = std::wstring(temp) + L"tirn-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-             std::to_wstring(::InterlockedIncrement(&counter));
-    RemoveTree(m_path);
-    if (!::CreateDirectoryW(m_path.c_str(), nullptr)) throw std::runtime_error("scratch directory");
+    // Wine reuses process ids across wineserver restarts, and a test that
+    // was killed may leave a directory it cannot remove: a name is passed
+    // over when it is taken.
+    DWORD error = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        m_path = std::wstring(temp) + L"tirn-test-" + std::to_wstring(::GetCurrentProcessId()) +
+                 L"-" + std::to_wstring(::InterlockedIncrement(&counter)) + L"-" +
+                 std::to_wstring(::GetTickCount());
+        RemoveTree(m_path);
+        if (::CreateDirectoryW(m_path.c_str(), nullptr)) return;
+        error = ::GetLastError();
+    }
+    throw std::runtime_error("scratch directory: error " + std::to_string(error));
 }
 
 ScratchDirectory::~ScratchDirectory() {
