@@ -59,6 +59,10 @@ def wine_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
+def flip_a_byte(block):
+    return block[:1000] + bytes([block[1000] ^ 0x01]) + block[1001:]
+
+
 class TirnPackTest(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="tirn-pack-test-")
@@ -279,42 +283,6 @@ class TirnPackTest(unittest.TestCase):
                 f.write(data)
             return path
 
-        def unchecked(source, name):
-            """The stored setup with its first data block's checksum zeroed
-            (read as "none computed") and a byte of that block changed: size
-            and headers still hold."""
-            cabinet = self.path(name + ".cab")
-            self.assertEqual(run("unpack", source, "-o", cabinet).returncode, 0)
-            with open(cabinet, "rb") as f:
-                data = bytearray(f.read())
-            first_block = struct.unpack_from("<I", data, 36)[0]
-            struct.pack_into("<I", data, first_block, 0)
-            data[first_block + 8 + 1000] ^= 0x01
-            path = self.path(name)
-            with open(LAUNCHER, "rb") as f, open(path, "wb") as g:
-                g.write(f.read() + tirn_package.package(bytes(data), 5))
-            return path
-
-        def oversized(source, name):
-            """The setup with its first data block grown to 40000 bytes (zeros
-            after its data, its checksum and the cabinet's size made right):
-            more than readers take."""
-            cabinet = self.path(name + ".cab")
-            self.assertEqual(run("unpack", source, "-o", cabinet).returncode, 0)
-            with open(cabinet, "rb") as f:
-                data = bytearray(f.read())
-            block = struct.unpack_from("<I", data, 36)[0]
-            _, stored, frame = struct.unpack_from("<IHH", data, block)
-            grown = bytes(data[block + 8:block + 8 + stored]) + bytes(40000 - stored)
-            data[block + 8:block + 8 + stored] = grown
-            struct.pack_into("<IHH", data, block, tirn_package.data_block_checksum(grown, frame),
-                             len(grown), frame)
-            struct.pack_into("<I", data, 8, len(data))
-            path = self.path(name)
-            with open(LAUNCHER, "rb") as f, open(path, "wb") as g:
-                g.write(f.read() + tirn_package.package(bytes(data), 5))
-            return path
-
         good = setup("good.exe")
         cut = self.path("cut.exe")
         with open(good, "rb") as f, open(cut, "wb") as g:
@@ -332,10 +300,13 @@ class TirnPackTest(unittest.TestCase):
             ("signed after packing", signed, 0, None),
             ("one payload byte changed", changed(good, "changed.exe", 60000), 8, "checksum"),
             ("the cabinet's header changed", changed(good, "header.exe", 9), 8, "cabinet"),
+            # A checksum of 0 is read as "none computed": size and headers hold.
             ("a block with no checksum, changed",
-             unchecked(setup("stored-for-change.exe", "--compression", "none"), "unchecked.exe"),
+             self.first_block_patched(setup("stored-for-change.exe", "--compression", "none"),
+                                      "unchecked.exe", flip_a_byte, checksum=False),
              8, "has no checksum"),
-            ("a block larger than readers take", oversized(good, "oversized.exe"), 8,
+            ("a block larger than readers take",
+             self.first_block_patched(good, "oversized.exe", lambda b: b + bytes(40000 - len(b))), 8,
              "more than the 38912 that readers take"),
             ("cut", cut, 4, "cut"),
             ("two-file cabinet", two, 5, "declares 2 files"),
@@ -366,6 +337,38 @@ class TirnPackTest(unittest.TestCase):
         self.assertEqual(json.loads(run("verify", "--json", signed).stdout)["signature"]["state"],
                          "intact")
         self.assertEqual(self.verify(signed, cert).returncode, 0)
+
+    def first_block_patched(self, source, name, change, checksum=True, in_place=False):
+        """source's package with its first data block's bytes made change(bytes),
+        the block's size, its checksum (0 unless checksum) and the cabinet's
+        size set to match. Packed after the launcher, or written over the
+        package in a copy of source (in_place: same length)."""
+        cabinet_path = self.path(name + ".cab")
+        self.assertEqual(run("unpack", source, "-o", cabinet_path).returncode, 0)
+        with open(cabinet_path, "rb") as f:
+            cabinet = bytearray(f.read())
+        block = struct.unpack_from("<I", cabinet, 36)[0]
+        _, stored, frame = struct.unpack_from("<IHH", cabinet, block)
+        changed = change(bytes(cabinet[block + 8:block + 8 + stored]))
+        cabinet[block + 8:block + 8 + stored] = changed
+        struct.pack_into("<IHH", cabinet, block,
+                         tirn_package.data_block_checksum(changed, frame) if checksum else 0,
+                         len(changed), frame)
+        struct.pack_into("<I", cabinet, 8, len(cabinet))
+        path = self.path(name)
+        if in_place:
+            report = json.loads(run("inspect", "--json", source).stdout)
+            with open(source, "rb") as f:
+                data = bytearray(f.read())
+            start = report["trailerOffset"] + 16
+            self.assertEqual(len(cabinet), report["payloadSize"])
+            data[start:start + len(cabinet)] = tirn_package.scramble(bytes(cabinet))
+        else:
+            with open(LAUNCHER, "rb") as f:
+                data = f.read() + tirn_package.package(bytes(cabinet), 5)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
 
     def cabinet_stored_as(self, installer, name, stored, cabinet):
         """A cabinet (gcab) of installer saved as name, whose stored name is
@@ -552,29 +555,6 @@ class TirnPackTest(unittest.TestCase):
         return subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", setup],
                               capture_output=True, text=True)
 
-    def changed_after_signing(self, signed, name):
-        """signed with one byte of its package's first data block changed and
-        that block's checksum recomputed: a whole, well-formed setup whose
-        only fault is that it is no longer what was signed."""
-        report = json.loads(run("inspect", "--json", signed).stdout)
-        cabinet_path = self.path(name + ".cab")
-        self.assertEqual(run("unpack", signed, "-o", cabinet_path).returncode, 0)
-        with open(cabinet_path, "rb") as f:
-            cabinet = bytearray(f.read())
-        block = struct.unpack_from("<I", cabinet, 36)[0]
-        _, stored, frame = struct.unpack_from("<IHH", cabinet, block)
-        cabinet[block + 8 + 1000] ^= 0x01
-        struct.pack_into("<I", cabinet, block, tirn_package.data_block_checksum(
-            bytes(cabinet[block + 8:block + 8 + stored]), frame))
-        with open(signed, "rb") as f:
-            data = bytearray(f.read())
-        start = report["trailerOffset"] + 16
-        data[start:start + len(cabinet)] = tirn_package.scramble(bytes(cabinet))
-        path = self.path(name)
-        with open(path, "wb") as f:
-            f.write(data)
-        return path
-
     def test_signed_setups(self):
         setup = self.path("setup.exe")
         self.build(self.installer(200000), 6, setup)
@@ -624,7 +604,8 @@ class TirnPackTest(unittest.TestCase):
         subprocess.run(["osslsigncode", "sign", "-h", "sha1", "-certs", cert, "-key",
                         self.path("key.pem"), "-in", setup, "-out", sha1], check=True,
                        capture_output=True)
-        changed = self.changed_after_signing(signed, "changed.exe")
+        # Whole and well formed: its only fault is that it is not what was signed.
+        changed = self.first_block_patched(signed, "changed.exe", flip_a_byte, in_place=True)
         self.assertNotEqual(self.verify(changed, cert).returncode, 0)
         appended = self.path("appended.exe")
         with open(signed, "rb") as f, open(appended, "wb") as g:
