@@ -27,4 +27,7 @@ else()
     set(TIRN_OTHER_LAUNCHER ${TIRN_BIN_DIR}/x64/TirnHomeISSetup.exe)
 endif()
 add_compile_options(-ffile-prefix-map=${PROJECT_SOURCE_DIR}/=)
+# GCC 12 reports a false -Wrestrict inside std::string at -O3 (GCC bug
+# 105329), in mingw's build of the library.
+add_compile_options(-Wno-restrict)
 include(${CMAKE_CURRENT_LIST_DIR}/DelayedImports.cmake)

@@ -1,20 +1,8 @@
-// The one place that includes <windows.h>, with the settings the whole
-// launcher is built with.
+// The one place the launcher includes <windows.h>. Its settings (UNICODE,
+// the Windows version, NOMINMAX, WIN32_LEAN_AND_MEAN) are the build's, set
+// once in cmake/Windows.cmake for every file of the cross trees.
 #pragma once
 
 #include "framework/Layer.h"
-
-#ifndef UNICODE
-#define UNICODE
-#endif
-#ifndef _UNICODE
-#define _UNICODE
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 
 #include <windows.h>

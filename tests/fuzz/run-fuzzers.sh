@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the fuzz targets with clang's libFuzzer (and AddressSanitizer) and
-# runs each over the seed corpus, then for a bounded time.
+# Builds the fuzz targets (tests/fuzz/CMakeLists.txt, in the clang tree
+# build/fuzz) and runs each over the seed corpus, then for a bounded time.
 #   run-fuzzers.sh SECONDS_EACH LAUNCHER
 # The corpus grows in build/fuzz/corpus-*; crashes land in build/fuzz/.
 set -euo pipefail
@@ -8,34 +8,21 @@ seconds=$1
 launcher=$2
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 out=$repo/build/fuzz
-mkdir -p "$out"
-format=$repo/format
-cabinet=$repo/cabinet
-pack=$repo/tools/pack
-for target in TrailerFuzzer SignatureFuzzer DescrambleFuzzer CabinetDirectoryFuzzer InspectFuzzer LzxRoundTripFuzzer; do
-    binary=$out/$target
-    extra=()
-    if [ $target = CabinetDirectoryFuzzer ]; then
-        read -r -a extra <<<"$cabinet/CabinetReader.cpp $cabinet/CabinetFormat.cpp"
-    fi
-    if [ $target = LzxRoundTripFuzzer ]; then
-        # Encoded by ours, decoded by libmspack.
-        read -r -a extra <<<"$repo/tests/unit/cabinet/CabinetTestSupport.cpp $(echo "$cabinet"/*.cpp) -lz -lpthread $(pkg-config --libs libmspack)"
-    fi
-    if [ $target = InspectFuzzer ]; then
-        # tirn-pack's inspection with its own cabinet reader (main() is not linked).
-        read -r -a extra <<<"$pack/Packing.cpp $pack/Cabinet.cpp $pack/Files.cpp $pack/SignatureChecking.cpp $pack/SignatureOpenssl.cpp $(echo "$cabinet"/*.cpp) -lz -lpthread -lcrypto"
-    fi
-    if [ ! -x "$binary" ] || [ -n "$(find "$repo/tests/fuzz/$target.cpp" "$format" "$cabinet" "$pack" "$repo/tests/unit/cabinet" -newer "$binary" -print -quit)" ]; then
-        clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -I"$repo" \
-            "$repo/tests/fuzz/$target.cpp" "$format"/*.cpp "${extra[@]}" -o "$binary"
-    fi
+if [ ! -f "$out/CMakeCache.txt" ]; then
+    cmake -S "$repo" -B "$out" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTIRN_FUZZ=ON >/dev/null
+fi
+cmake --build "$out" --target fuzzers >/dev/null
+# The targets as tests/fuzz/CMakeLists.txt names them.
+IFS=";" read -r -a targets <"$out/fuzzers.txt" || true  # no newline at its end
+for target in "${targets[@]}"; do
     corpus=$out/corpus-$target
     mkdir -p "$corpus"
     python3 "$repo/tests/fuzz/make-seeds.py" "$corpus" "$launcher"
     echo "== $target: $seconds s"
-    (cd "$out" && "$binary" -max_total_time="$seconds" -max_len=1048576 -rss_limit_mb=2048 \
-        -print_final_stats=1 "$corpus" 2>&1 | grep -E 'stat::number_of_executed_units|Done|ERROR|SUMMARY' || true)
+    (cd "$out" && "$out/tests/fuzz/$target" -max_total_time="$seconds" -max_len=1048576 \
+        -rss_limit_mb=2048 -print_final_stats=1 "$corpus" 2>&1 |
+        grep -E 'stat::number_of_executed_units|Done|ERROR|SUMMARY' || true)
     # A crash leaves its input behind and a non-zero status above.
     if ls "$out"/crash-* "$out"/leak-* "$out"/timeout-* >/dev/null 2>&1; then
         echo "fuzzing found a failure: $(ls "$out"/crash-* "$out"/leak-* "$out"/timeout-* 2>/dev/null)" >&2

@@ -6,8 +6,9 @@
 
 #include "tools/pack/Layer.h"
 
+#include "tools/pack/ToolExit.h"
+
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -36,24 +37,6 @@ bool StandardErrorIsTerminal();
 // The program's arguments as UTF-8 (on Windows read from the wide command
 // line, so that any file name survives).
 std::vector<std::string> CommandLineArguments(int argc, char** argv);
-
-// A failure with the exit code the tool ends with.
-struct ToolError : std::runtime_error {
-    ToolError(int exitCode, const std::string& message)
-        : std::runtime_error(message), exitCode(exitCode) {}
-    int exitCode;
-};
-
-enum ExitCode {
-    kExitOk = 0,
-    kExitUsage = 2,
-    kExitInput = 3,      // an input file cannot be read
-    kExitNoPackage = 4,  // not a setup, no package, or a cut one
-    kExitCabinet = 5,    // the cabinet is invalid or does not hold exactly one file
-    kExitOutput = 6,     // the output cannot be written
-    kExitTooLarge = 7,   // too large for a cabinet folder, or the setup for 4 GiB
-    kExitDamaged = 8,    // verify: the package inside is damaged or not shippable
-};
 
 class File {
   public:

@@ -2,6 +2,7 @@
 
 #include "format/StoredName.h"
 
+#include "tools/pack/BlockCopying.h"
 #include "tools/pack/Files.h"
 #include "tools/pack/Progress.h"
 #include "tools/pack/SetupReading.h"
@@ -19,43 +20,13 @@ namespace {
 
 using tirn::format::kPayloadBlockSize;
 using tirn::format::kTrailerSize;
-using tirn::format::LauncherKind;
 using tirn::format::PackageTrailer;
 
 constexpr uint64_t kLargestSetup = 0xFFFFFFFFull;  // the launcher maps files below 4 GiB
-constexpr size_t kHeaderWindow = 1 << 20;          // headers and section table lie well within
 
 }  // namespace
 
-SetupHeaders ReadSetupHeaders(const File& file) {
-    std::vector<uint8_t> headers(
-        static_cast<size_t>(std::min<uint64_t>(file.Size(), kHeaderWindow)));
-    headers.resize(file.ReadAt(0, headers.data(), headers.size()));
-    std::optional<tirn::format::PeImage> image = tirn::format::ReadPeImage(headers);
-    if (!image)
-        throw ToolError(kExitNoPackage, file.Path() + ": not a PE executable (bad headers)");
-    return {*image, tirn::format::LauncherKindOf(*image)};
-}
-
 namespace {
-
-// Copies length bytes from source at offset into out, scrambling or
-// descrambling each 40960-byte block on the way. One block of memory.
-template <typename Transform>
-void CopyBlocks(const File& source, uint64_t offset, uint64_t length, File& out,
-                Transform transform, Progress& progress) {
-    std::vector<uint8_t> block(kPayloadBlockSize);
-    for (uint64_t done = 0; done < length;) {
-        uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(kPayloadBlockSize, length - done));
-        if (source.ReadAt(offset + done, block.data(), n) != n) {
-            throw ToolError(kExitInput, source.Path() + ": shorter than expected");
-        }
-        transform(block.data(), n);
-        out.Write(block.data(), n);
-        done += n;
-        progress.Update(done);
-    }
-}
 
 void CopyPlain(const File& source, uint64_t length, File& out) {
     Progress none(false, "", 1);
@@ -83,13 +54,6 @@ void RequireCompletePackage(const PackageReport& report) {
 }
 
 }  // namespace
-
-void DescrambleInto(const PackageReport& report, const File& setup, File& out, bool progress) {
-    Progress meter(progress, "unpacking", report.payloadSize);
-    CopyBlocks(
-        setup, report.trailerOffset + kTrailerSize, report.payloadSize, out,
-        [](uint8_t* b, uint32_t n) { DescrambleBlock(b, n); }, meter);
-}
 
 namespace {
 
@@ -180,37 +144,6 @@ void BuildSetup(const BuildRequest& request) {
     std::printf("tirn-pack: %s: launcher %s, definition version %u, %llu bytes\n",
                 request.output.c_str(), tirn::format::LauncherKindName(*layout.kind),
                 request.definitionVersion, static_cast<unsigned long long>(setupSize));
-}
-
-PackageReport ReadPackageReport(const File& setup) {
-    PackageReport report;
-    report.setup = setup.Path();
-    report.fileSize = setup.Size();
-    const SetupHeaders layout = ReadSetupHeaders(setup);
-    report.image = layout.image;
-    report.trailerOffset = layout.image.sectionDataEnd;
-    if (layout.kind) report.launcher = tirn::format::LauncherKindName(*layout.kind);
-
-    uint8_t bytes[kTrailerSize];
-    if (report.trailerOffset > report.fileSize ||
-        setup.ReadAt(report.trailerOffset, bytes, kTrailerSize) != kTrailerSize) {
-        return report;
-    }
-    std::optional<PackageTrailer> trailer = tirn::format::ReadPresentTrailer(bytes, 0);
-    if (!trailer) return report;
-    report.present = true;
-    report.definitionVersion = trailer->definitionVersion;
-    report.payloadSize = trailer->payloadSize;
-    report.reserved = trailer->reserved;
-    report.complete =
-        tirn::format::IsPackageComplete(report.fileSize, report.trailerOffset, *trailer);
-    return report;
-}
-
-SignatureVerdict CheckSetupSignature(const File& setup, const PackageReport& report) {
-    const uint64_t packageEnd =
-        report.trailerOffset + (report.present ? kTrailerSize + report.payloadSize : 0);
-    return CheckSignature(setup, report.image, packageEnd);
 }
 
 PackageReport InspectSetup(const std::string& setupPath) {
