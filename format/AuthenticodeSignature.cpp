@@ -101,7 +101,24 @@ std::variant<Bytes, std::string> SignedDataOf(Bytes table) {
     if (*revision != kCertificateRevision2 || *type != kCertificateTypePkcsSignedData) {
         return std::string("the certificate table's first entry is no Authenticode signature");
     }
-    return table.subspan(kCertificateHeaderSize, *length - kCertificateHeaderSize);
+    // Nothing the digest does not cover may hide in the table: one entry,
+    // padded to 8 bytes, and after its signed data only zeros.
+    if ((uint64_t{*length} + 7) / 8 * 8 != table.size()) {
+        return std::string("the certificate table holds more than one signature");
+    }
+    const Bytes entry = table.subspan(kCertificateHeaderSize, *length - kCertificateHeaderSize);
+    const std::optional<Element> signedData = ReadElement(entry, kTagSequence);
+    if (!signedData)
+        return std::string("the signature's signed data does not lie inside its entry");
+    const Bytes after = signedData->rest;
+    const Bytes padding = table.subspan(*length);
+    auto zeros = [](Bytes bytes) {
+        return std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; });
+    };
+    if (!zeros(after) || !zeros(padding)) {
+        return std::string("bytes follow the signature's signed data in its entry");
+    }
+    return entry.first(entry.size() - after.size());
 }
 
 std::variant<SignedDigest, std::string> SignedDigestOf(Bytes content) {

@@ -14,10 +14,11 @@
 
 namespace tirn::format {
 
-// The DER bytes of the PKCS#7 signed data in a certificate table: its first
-// entry, which must be a WIN_CERTIFICATE of revision 2.0 and type
-// PKCS_SIGNED_DATA lying inside the table. A string saying what is wrong
-// otherwise.
+// The DER bytes of the PKCS#7 signed data in a certificate table: its one
+// entry, a WIN_CERTIFICATE of revision 2.0 and type PKCS_SIGNED_DATA that
+// fills the table (its length padded to 8 bytes), one DER element followed
+// by zeros only. A string saying what is wrong otherwise: nothing that the
+// digest does not cover may hide in the table.
 std::variant<Bytes, std::string> SignedDataOf(Bytes certificateTable);
 
 enum class DigestAlgorithm { Sha1, Sha256, Sha384, Sha512 };

@@ -95,6 +95,27 @@ CString JoinUtf8Path(const char* directory, const char* name) {
     return CString(wide.get());
 }
 
+// The cabinet library calls these through C frames that no C++ exception may
+// cross: each callback ends at its own edge with its failure value.
+
+FNALLOC(FdiAlloc) {
+    return cb == 0 ? nullptr : std::malloc(cb);
+}
+
+FNFREE(FdiFree) {
+    if (pv != nullptr) std::free(pv);
+}
+
+namespace {
+
+struct CreateFileArguments {
+    DWORD access;
+    DWORD disposition;
+    DWORD attributes;
+};
+
+// How the run-time library's open flags and permission mode read as
+// CreateFileW's arguments.
 CreateFileArguments MapOpenFlags(int openFlags, int permissionMode) {
     const bool create = (openFlags & 0x0100) != 0;     // _O_CREAT
     const bool truncate = (openFlags & 0x0200) != 0;   // _O_TRUNC
@@ -111,16 +132,7 @@ CreateFileArguments MapOpenFlags(int openFlags, int permissionMode) {
     return args;
 }
 
-// The cabinet library calls these through C frames that no C++ exception may
-// cross: each callback ends at its own edge with its failure value.
-
-FNALLOC(FdiAlloc) {
-    return cb == 0 ? nullptr : std::malloc(cb);
-}
-
-FNFREE(FdiFree) {
-    if (pv != nullptr) std::free(pv);
-}
+}  // namespace
 
 FNOPEN(FdiOpen) {
     try {

@@ -56,14 +56,6 @@ char* WideToUtf8(const wchar_t* text);
 // empty on any failure, and when the path would not fit in MAX_PATH units.
 CString JoinUtf8Path(const char* directory, const char* name);
 
-struct CreateFileArguments {
-    DWORD access;
-    DWORD disposition;
-    DWORD attributes;
-};
-// How FdiOpen maps the run-time library's open flags and permission mode.
-CreateFileArguments MapOpenFlags(int openFlags, int permissionMode);
-
 // What every callback takes for "no file".
 inline bool IsNoFile(INT_PTR handle) {
     return handle == 0 || handle == -1;

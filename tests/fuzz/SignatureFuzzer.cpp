@@ -1,8 +1,10 @@
 // Fuzz target: a signature's parts read from any bytes, taken as a
-// certificate table: its entry, and the digest at every place in it where a
-// SEQUENCE could start (the signed content lies somewhere inside). What they
-// return must lie inside the input.
+// certificate table: its entry, the signed data through OpenSSL as the
+// packer reads it, and the digest at every place where a SEQUENCE could
+// start (the signed content lies somewhere inside). What they return must
+// lie inside the input, and nothing may crash.
 #include "format/AuthenticodeSignature.h"
+#include "tools/pack/SignatureChecking.h"
 
 #include <cstdlib>
 
@@ -21,7 +23,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 65536) return 0;
     const Bytes table(data, size);
     const auto signedData = SignedDataOf(table);
-    if (const Bytes* pkcs7 = std::get_if<Bytes>(&signedData)) RequireInside(*pkcs7, data, size);
+    std::string error;
+    const tirn::pack::File none;
+    if (const Bytes* pkcs7 = std::get_if<Bytes>(&signedData)) {
+        RequireInside(*pkcs7, data, size);
+        tirn::pack::OpenSignedData(*pkcs7, none, error);
+    }
+    tirn::pack::OpenSignedData(table, none, error);
     for (size_t at = 0; at < size; ++at) {
         if (data[at] != 0x30) continue;
         const Bytes rest = table.subspan(at);

@@ -89,3 +89,6 @@ with tempfile.TemporaryDirectory() as work:
         signed_image = f.read()
     save("launcher-signed", signed_image)
     save("signature-table", signed_image[len(image) + 16 + 64:])
+    # PKCS#7 signed data without its signed part (once read as if it had one).
+    save("signature-empty-signed-data", struct.pack("<IHH", 24, 0x200, 2) +
+         bytes.fromhex("300b06092a864886f70d010702") + bytes(3))

@@ -610,18 +610,58 @@ class TirnPackTest(unittest.TestCase):
         appended = self.path("appended.exe")
         with open(signed, "rb") as f, open(appended, "wb") as g:
             g.write(f.read() + b"\0" * 8)
+
+        def der_end(table):
+            return 8 + 4 + struct.unpack_from(">H", table, 10)[0]  # 30 82 HH LL
+
+        def forged(table):  # a byte of the signer's RSA signature, at the DER's end
+            table = bytearray(table)
+            table[der_end(table) - 10] ^= 0x01
+            return bytes(table)
+
+        def grown_entry(table):  # junk after the signed data, inside its entry
+            end = der_end(table)
+            table = table[:end] + b"\x07" * (16 + (8 - end % 8) % 8)
+            return struct.pack("<I", len(table)) + table[4:]
+
+        unsigned_part = bytes.fromhex("300b06092a864886f70d010702")  # PKCS#7 signed data, empty
+        with open(signed, "rb") as f:
+            removed = bytearray(f.read())
+        struct.pack_into("<II", removed, self.certificate_entry(removed), 0, 0)
+        removed[0x50] ^= 0x01  # in the DOS stub's message: only the signature covers it
+        removed_path = self.path("removed.exe")
+        with open(removed_path, "wb") as f:
+            f.write(removed)
+        fingerprint = json.loads(run("verify", "--json", signed).stdout)["signature"]["signerFingerprint"]
+        signer = "Tirn test signing"
         cases = [
-            ("intact, SHA-256", signed, 0, "intact", "SHA-256", "Tirn test signing"),
-            ("intact, SHA-1", sha1, 0, "intact", "SHA-1", "Tirn test signing"),
-            ("changed after signing, checksums made right", changed, 8, "broken",
-             "digest does not match", "Tirn test signing"),
-            ("bytes after the signature", appended, 8, "broken", "8 bytes follow the signature",
+            ("intact, SHA-256", signed, [], 0, "intact", "SHA-256", signer),
+            ("intact, SHA-1", sha1, [], 0, "intact", "SHA-1", signer),
+            ("intact, its signer named", signed, ["--signer", fingerprint.upper()], 0, "intact",
+             "SHA-256", signer),
+            ("changed after signing, checksums made right", changed, [], 8, "broken",
+             "digest does not match", signer),
+            ("bytes after the signature", appended, [], 8, "broken", "8 bytes follow the signature",
              None),
+            ("the signer's signature changed", self.with_table(signed, "forged.exe", forged), [], 8,
+             "broken", "signer's signature does not verify", signer),
+            ("a second entry in the table", self.with_table(signed, "second.exe", lambda t: t + t),
+             [], 8, "broken", "more than one signature", None),
+            ("bytes after the signed data", self.with_table(signed, "grown.exe", grown_entry), [], 8,
+             "broken", "bytes follow the signature's signed data", None),
+            ("signed data without its signed part",
+             self.with_table(signed, "empty.exe",
+                             lambda t: struct.pack("<IHH", 24, 0x200, 2) + unsigned_part + bytes(3)),
+             [], 8, "broken", "cannot be read", None),
+            ("signature removed, then changed, a signature required", removed_path,
+             ["--require-signature"], 8, "none", "not signed", None),
+            ("signed by another", signed, ["--signer", "00" + fingerprint], 8, "intact",
+             "not the one --signer names", signer),
         ]
-        for name, path, code, state, detail, signer in cases:
+        for name, path, args, code, state, detail, signer in cases:
             with self.subTest(name):
-                linux = run("verify", "--json", path)
-                windows = run_windows("verify", "--json", wine_path(path))
+                linux = run("verify", "--json", *args, path)
+                windows = run_windows("verify", "--json", *args, wine_path(path))
                 self.assertEqual((linux.returncode, windows.returncode), (code, code),
                                  linux.stderr + windows.stderr)
                 for report in (json.loads(linux.stdout), json.loads(windows.stdout)):
@@ -631,6 +671,7 @@ class TirnPackTest(unittest.TestCase):
                         self.assertIn(detail, report["reason"])
                     else:
                         self.assertEqual(report["signature"]["digest"], detail)
+                        self.assertEqual(report["signature"]["signerFingerprint"], fingerprint)
                 inspected = json.loads(run("inspect", "--json", path).stdout)["signature"]
                 self.assertEqual(inspected["state"], state)
                 if code == 0:
@@ -638,6 +679,26 @@ class TirnPackTest(unittest.TestCase):
                     self.assertIn("self-signed", inspected["trust"])
         self.assertEqual(json.loads(run("inspect", "--json", setup).stdout)["signature"],
                          {"state": "none"})
+
+    def certificate_entry(self, image):
+        """File offset of a PE's certificate-table entry (PE32 or PE32+)."""
+        pe = struct.unpack_from("<I", image, 60)[0]
+        return pe + 24 + (144 if struct.unpack_from("<H", image, pe + 24)[0] == 0x20B else 128)
+
+    def with_table(self, signed, name, change):
+        """signed with its certificate table made change(table), the
+        table's entry set to its new size."""
+        with open(signed, "rb") as f:
+            data = bytearray(f.read())
+        entry = self.certificate_entry(data)
+        offset, size = struct.unpack_from("<II", data, entry)
+        table = change(bytes(data[offset:offset + size]))
+        data = data[:offset] + table
+        struct.pack_into("<II", data, entry, offset, len(table))
+        path = self.path(name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
 
     def test_help_and_version(self):
         self.assertIn("tirn-pack build", run("--help").stdout)

@@ -21,7 +21,8 @@ void CopyBlocks(const File& source, uint64_t offset, uint64_t length, File& out,
                 Transform transform, Progress& progress) {
     std::vector<uint8_t> block(tirn::format::kPayloadBlockSize);
     for (uint64_t done = 0; done < length;) {
-        uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(tirn::format::kPayloadBlockSize, length - done));
+        uint32_t n = static_cast<uint32_t>(
+            std::min<uint64_t>(tirn::format::kPayloadBlockSize, length - done));
         if (source.ReadAt(offset + done, block.data(), n) != n) {
             throw ToolError(kExitInput, source.Path() + ": shorter than expected");
         }

@@ -20,6 +20,7 @@ nlohmann::ordered_json SignatureJson(const SignatureVerdict& v) {
     if (!v.problem.empty()) signature["problem"] = v.problem;
     if (!v.digestAlgorithm.empty()) signature["digest"] = v.digestAlgorithm;
     if (!v.signer.empty()) signature["signer"] = v.signer;
+    if (!v.signerFingerprint.empty()) signature["signerFingerprint"] = v.signerFingerprint;
     if (v.state == SignatureVerdict::State::Intact) {
         signature["trusted"] = v.trusted;
         signature["trust"] = v.trust;
@@ -33,8 +34,8 @@ std::string SignatureLine(const SignatureVerdict& v) {
     if (v.state == SignatureVerdict::State::Broken) return line + ": " + v.problem;
     if (v.state == SignatureVerdict::State::Intact) {
         line += " (" + v.digestAlgorithm + ", signed by " +
-                (v.signer.empty() ? std::string("an unnamed signer") : v.signer) + "; " + v.trust +
-                ")";
+                (v.signer.empty() ? std::string("an unnamed signer") : v.signer) +
+                ", certificate SHA-256 " + v.signerFingerprint + "; " + v.trust + ")";
     }
     return line;
 }

@@ -16,6 +16,16 @@ SignatureVerdict Broken(SignatureVerdict verdict, std::string problem) {
 
 }  // namespace
 
+std::string HexOf(tirn::format::Bytes bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (const uint8_t b : bytes) {
+        hex += digits[b >> 4];
+        hex += digits[b & 15];
+    }
+    return hex;
+}
+
 const char* SignatureStateName(State state) {
     switch (state) {
         case State::None: return "none";
@@ -57,6 +67,7 @@ SignatureVerdict CheckSignature(const File& setup, const tirn::format::PeImage& 
         OpenSignedData(std::get<tirn::format::Bytes>(pkcs7), setup, error);
     if (!signedData) return Broken(verdict, "the signature cannot be read: " + error);
     verdict.signer = signedData->signer;
+    verdict.signerFingerprint = signedData->signerFingerprint;
     const auto digest = tirn::format::SignedDigestOf(signedData->content);
     if (const auto* problem = std::get_if<std::string>(&digest)) return Broken(verdict, *problem);
     const tirn::format::SignedDigest& signedDigest = std::get<tirn::format::SignedDigest>(digest);

@@ -19,11 +19,12 @@ namespace tirn::pack {
 struct SignatureVerdict {
     enum class State { None, Intact, Broken };
     State state = State::None;
-    std::string problem;          // Broken: why, in one line
-    std::string digestAlgorithm;  // "SHA-256", once read
-    std::string signer;           // the signer's common name, once read
-    bool trusted = false;         // its chain ends at a root this system trusts
-    std::string trust;            // "trusted", or why not
+    std::string problem;            // Broken: why, in one line
+    std::string digestAlgorithm;    // "SHA-256", once read
+    std::string signer;             // the signer's common name, once read
+    std::string signerFingerprint;  // SHA-256 of its certificate, hex, once read
+    bool trusted = false;           // its chain ends at a root this system trusts
+    std::string trust;              // "trusted", or why not
 };
 
 const char* SignatureStateName(SignatureVerdict::State state);
@@ -38,6 +39,7 @@ SignatureVerdict CheckSignature(const File& setup, const tirn::format::PeImage& 
 struct SignedData {
     std::vector<uint8_t> content;  // the SpcIndirectDataContent, DER
     std::string signer;
+    std::string signerFingerprint;
     bool signerVerifies = false;  // the signer's signature over content
     std::string signerProblem;
     bool trusted = false;
@@ -49,6 +51,9 @@ struct SignedData {
 // it is no signed data that can be read.
 std::optional<SignedData> OpenSignedData(tirn::format::Bytes pkcs7, const File& setup,
                                          std::string& error);
+
+// Lower-case hex, two digits a byte (a fingerprint as it is shown).
+std::string HexOf(tirn::format::Bytes bytes);
 
 // The digest of the given ranges of file.
 std::vector<uint8_t> DigestOf(const File& file, const std::vector<tirn::format::ByteRange>& ranges,

@@ -84,7 +84,8 @@ std::optional<SignedData> OpenSignedData(tirn::format::Bytes pkcs7, const File&,
                                          std::string& error) {
     const unsigned char* at = pkcs7.data();
     Pkcs7 p7(d2i_PKCS7(nullptr, &at, static_cast<long>(pkcs7.size())));
-    if (!p7 || !PKCS7_type_is_signed(p7.get()) || !p7->d.sign->contents) {
+    // The signed part is optional in PKCS#7: absent, d.sign is null.
+    if (!p7 || !PKCS7_type_is_signed(p7.get()) || !p7->d.sign || !p7->d.sign->contents) {
         error = "no PKCS#7 signed data";
         ERR_clear_error();
         return std::nullopt;
@@ -109,6 +110,11 @@ std::optional<SignedData> OpenSignedData(tirn::format::Bytes pkcs7, const File&,
     }
     X509* signer = sk_X509_value(signers.get(), 0);
     data.signer = CommonName(signer);
+    unsigned char fingerprint[EVP_MAX_MD_SIZE];
+    unsigned fingerprintLength = 0;
+    if (X509_digest(signer, EVP_sha256(), fingerprint, &fingerprintLength) == 1) {
+        data.signerFingerprint = HexOf({fingerprint, fingerprintLength});
+    }
 
     // The signer signs the content's octets without their tag and length.
     const std::optional<tirn::format::Bytes> signedBytes = tirn::format::DerContentOf(data.content);

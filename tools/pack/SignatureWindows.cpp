@@ -68,24 +68,87 @@ std::optional<std::vector<uint8_t>> MessageParameter(void* message, DWORD parame
     return bytes;
 }
 
-// The signer's common name, from the certificate the message carries.
-std::string SignerName(void* message, void* store) {
+// The certificate of the message's signer, from those it carries.
+Certificate SignerCertificate(void* message, void* store) {
     const std::optional<std::vector<uint8_t>> info =
         MessageParameter(message, CMSG_SIGNER_CERT_INFO_PARAM);
-    if (!info) return "";
-    Certificate certificate(
-        ::CertFindCertificateInStore(store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
-                                     CERT_FIND_SUBJECT_CERT, info->data(), nullptr));
-    if (!certificate) return "";
+    if (!info) return nullptr;
+    return Certificate(::CertFindCertificateInStore(store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
+                                                    0, CERT_FIND_SUBJECT_CERT, info->data(),
+                                                    nullptr));
+}
+
+std::string CommonName(const CERT_CONTEXT* certificate) {
     wchar_t name[256] = {};
-    ::CertGetNameStringW(certificate.get(), CERT_NAME_ATTR_TYPE, 0,
-                         const_cast<char*>(szOID_COMMON_NAME), name, 256);
+    ::CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME),
+                         name, 256);
     return Narrow(name);
 }
 
-// What WinVerifyTrust says of the file: the signer's signature broken (the
-// file's verdict) or the chain not trusted (reported only).
-void JudgeSigner(const std::string& path, SignedData& data) {
+// A hash through CNG, fed in pieces.
+class CngHash {
+  public:
+    explicit CngHash(tirn::format::DigestAlgorithm algorithm) {
+        const wchar_t* name = BCRYPT_SHA256_ALGORITHM;
+        switch (algorithm) {
+            case tirn::format::DigestAlgorithm::Sha1: name = BCRYPT_SHA1_ALGORITHM; break;
+            case tirn::format::DigestAlgorithm::Sha256: break;
+            case tirn::format::DigestAlgorithm::Sha384: name = BCRYPT_SHA384_ALGORITHM; break;
+            case tirn::format::DigestAlgorithm::Sha512: name = BCRYPT_SHA512_ALGORITHM; break;
+        }
+        m_digest.resize(tirn::format::DigestLength(algorithm));
+        m_good = ::BCryptOpenAlgorithmProvider(&m_provider, name, nullptr, 0) == 0 &&
+                 ::BCryptCreateHash(m_provider, &m_hash, nullptr, 0, nullptr, 0, 0) == 0;
+    }
+    ~CngHash() {
+        if (m_hash) ::BCryptDestroyHash(m_hash);
+        if (m_provider) ::BCryptCloseAlgorithmProvider(m_provider, 0);
+    }
+    CngHash(const CngHash&) = delete;
+    CngHash& operator=(const CngHash&) = delete;
+
+    void Add(const uint8_t* bytes, size_t length) {
+        m_good = m_good && ::BCryptHashData(m_hash, const_cast<UCHAR*>(bytes),
+                                            static_cast<ULONG>(length), 0) == 0;
+    }
+    // The digest, or nothing when any step failed.
+    std::vector<uint8_t> Finish() {
+        m_good = m_good && ::BCryptFinishHash(m_hash, m_digest.data(),
+                                              static_cast<ULONG>(m_digest.size()), 0) == 0;
+        return m_good ? m_digest : std::vector<uint8_t>{};
+    }
+
+  private:
+    BCRYPT_ALG_HANDLE m_provider = nullptr;
+    BCRYPT_HASH_HANDLE m_hash = nullptr;
+    std::vector<uint8_t> m_digest;
+    bool m_good = false;
+};
+
+// Chain and trust failures: the signature itself is sound, its signer only
+// not trusted here. Any other verdict of WinVerifyTrust is a broken one.
+bool IsTrustOnly(DWORD code) {
+    switch (code) {
+        case static_cast<DWORD>(CERT_E_UNTRUSTEDROOT):
+        case static_cast<DWORD>(CERT_E_UNTRUSTEDTESTROOT):
+        case static_cast<DWORD>(CERT_E_CHAINING):
+        case static_cast<DWORD>(CERT_E_EXPIRED):
+        case static_cast<DWORD>(CERT_E_VALIDITYPERIODNESTING):
+        case static_cast<DWORD>(CERT_E_REVOKED):
+        case static_cast<DWORD>(CERT_E_WRONG_USAGE):
+        case static_cast<DWORD>(CERT_E_PURPOSE):
+        case static_cast<DWORD>(CERT_E_CRITICAL):
+        case static_cast<DWORD>(CERT_E_ROLE):
+        case static_cast<DWORD>(TRUST_E_BASIC_CONSTRAINTS):
+        case static_cast<DWORD>(TRUST_E_EXPLICIT_DISTRUST):
+        case static_cast<DWORD>(CRYPT_E_SECURITY_SETTINGS): return true;
+        default: return false;
+    }
+}
+
+// What WinVerifyTrust says of the file: trusted, not trusted (reported
+// only), or broken.
+void JudgeTrust(const std::string& path, SignedData& data) {
     std::wstring wide = WidePath(path);
     wchar_t full[MAX_PATH * 4];
     const DWORD length = ::GetFullPathNameW(wide.c_str(), MAX_PATH * 4, full, nullptr);
@@ -106,17 +169,13 @@ void JudgeSigner(const std::string& path, SignedData& data) {
     ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &trust);
 
     const auto code = static_cast<DWORD>(result);
-    switch (code) {
-        case ERROR_SUCCESS: data.signerVerifies = data.trusted = true; return;
-        case static_cast<DWORD>(TRUST_E_BAD_DIGEST):
-        case static_cast<DWORD>(NTE_BAD_SIGNATURE):
-        case static_cast<DWORD>(CRYPT_E_HASH_VALUE):
-        case static_cast<DWORD>(TRUST_E_NOSIGNATURE):
-            data.signerProblem = SystemMessage(code);
-            return;
-        default:
-            data.signerVerifies = true;
-            data.trust = "not trusted here: " + SystemMessage(code);
+    if (code == ERROR_SUCCESS) {
+        data.trusted = true;
+    } else if (IsTrustOnly(code)) {
+        data.trust = "not trusted here: " + SystemMessage(code);
+    } else {
+        data.signerVerifies = false;
+        data.signerProblem = SystemMessage(code);
     }
 }
 
@@ -149,44 +208,49 @@ std::optional<SignedData> OpenSignedData(tirn::format::Bytes pkcs7, const File& 
     }
     SignedData data;
     data.content = std::move(*content);
-    data.signer = SignerName(message.get(), store.get());
-    JudgeSigner(setup.Path(), data);
+    const Certificate signer = SignerCertificate(message.get(), store.get());
+    if (!signer) {
+        error = "it names no signer whose certificate it carries";
+        return std::nullopt;
+    }
+    data.signer = CommonName(signer.get());
+    data.signerFingerprint = HexOf([&] {
+        CngHash hash(tirn::format::DigestAlgorithm::Sha256);
+        hash.Add(signer->pbCertEncoded, signer->cbCertEncoded);
+        return hash.Finish();
+    }());
+    // The signer's signature over the content, checked here whatever the
+    // trust policy makes of it; then the system's verdict on the file.
+    data.signerVerifies =
+        ::CryptMsgControl(message.get(), 0, CMSG_CTRL_VERIFY_SIGNATURE, signer->pCertInfo) != FALSE;
+    if (!data.signerVerifies) {
+        data.signerProblem = SystemMessage(::GetLastError());
+        return data;
+    }
+    JudgeTrust(setup.Path(), data);
     return data;
 }
 
 std::vector<uint8_t> DigestOf(const File& file, const std::vector<tirn::format::ByteRange>& ranges,
                               tirn::format::DigestAlgorithm algorithm) {
-    const wchar_t* name = BCRYPT_SHA256_ALGORITHM;
-    switch (algorithm) {
-        case tirn::format::DigestAlgorithm::Sha1: name = BCRYPT_SHA1_ALGORITHM; break;
-        case tirn::format::DigestAlgorithm::Sha256: break;
-        case tirn::format::DigestAlgorithm::Sha384: name = BCRYPT_SHA384_ALGORITHM; break;
-        case tirn::format::DigestAlgorithm::Sha512: name = BCRYPT_SHA512_ALGORITHM; break;
-    }
-    BCRYPT_ALG_HANDLE provider = nullptr;
-    BCRYPT_HASH_HANDLE hash = nullptr;
-    if (::BCryptOpenAlgorithmProvider(&provider, name, nullptr, 0) != 0) {
-        throw ToolError(kExitDamaged,
-                        "cannot compute a digest: the system has no " +
-                            std::string(tirn::format::DigestAlgorithmName(algorithm)));
-    }
-    std::vector<uint8_t> digest(tirn::format::DigestLength(algorithm));
-    bool done = ::BCryptCreateHash(provider, &hash, nullptr, 0, nullptr, 0, 0) == 0;
+    CngHash hash(algorithm);
     std::vector<uint8_t> buffer(1 << 20);
     for (const tirn::format::ByteRange& range : ranges) {
-        for (uint64_t at = 0; done && at < range.length;) {
+        for (uint64_t at = 0; at < range.length;) {
             const size_t chunk =
                 static_cast<size_t>(std::min<uint64_t>(buffer.size(), range.length - at));
-            done = file.ReadAt(range.offset + at, buffer.data(), chunk) == chunk &&
-                   ::BCryptHashData(hash, buffer.data(), static_cast<ULONG>(chunk), 0) == 0;
+            if (file.ReadAt(range.offset + at, buffer.data(), chunk) != chunk) {
+                throw ToolError(kExitInput, file.Path() + ": cannot be read");
+            }
+            hash.Add(buffer.data(), chunk);
             at += chunk;
         }
     }
-    done =
-        done && ::BCryptFinishHash(hash, digest.data(), static_cast<ULONG>(digest.size()), 0) == 0;
-    if (hash) ::BCryptDestroyHash(hash);
-    ::BCryptCloseAlgorithmProvider(provider, 0);
-    if (!done) throw ToolError(kExitInput, file.Path() + ": its digest cannot be computed");
+    std::vector<uint8_t> digest = hash.Finish();
+    if (digest.empty()) {
+        throw ToolError(kExitDamaged, std::string("cannot compute a digest: the system has no ") +
+                                          tirn::format::DigestAlgorithmName(algorithm));
+    }
     return digest;
 }
 

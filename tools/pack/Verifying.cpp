@@ -149,9 +149,32 @@ void CheckCabinet(const std::string& cabinetPath, VerifyReport& report) {
     }
 }
 
+// A fingerprint as given, reduced to lower-case hex digits.
+std::string NormalFingerprint(const std::string& text) {
+    std::string hex;
+    for (const char c : text) {
+        if (c == ':' || c == ' ') continue;
+        hex += static_cast<char>(c >= 'A' && c <= 'F' ? c - 'A' + 'a' : c);
+    }
+    return hex;
+}
+
+// The pipeline's own demands on the signature, once it is known intact or absent.
+void CheckSigner(const SignatureVerdict& signature, const VerifyOptions& options) {
+    const bool none = signature.state == SignatureVerdict::State::None;
+    if (none && (options.requireSignature || !options.signer.empty())) {
+        throw Failed{kExitDamaged, "the setup is not signed, and a signature is required"};
+    }
+    if (!options.signer.empty() &&
+        signature.signerFingerprint != NormalFingerprint(options.signer)) {
+        throw Failed{kExitDamaged, "signed by the certificate " + signature.signerFingerprint +
+                                       ", not the one --signer names"};
+    }
+}
+
 }  // namespace
 
-VerifyReport VerifySetup(const std::string& setupPath) {
+VerifyReport VerifySetup(const std::string& setupPath, const VerifyOptions& options) {
     VerifyReport report;
     report.setup = setupPath;
     File setup = File::OpenForReading(setupPath);
@@ -179,6 +202,7 @@ VerifyReport VerifySetup(const std::string& setupPath) {
         if (report.signature.state == SignatureVerdict::State::Broken) {
             throw Failed{kExitDamaged, report.signature.problem};
         }
+        CheckSigner(report.signature, options);
         report.shippable = true;
     } catch (const Failed& failed) {
         report.exitCode = failed.exitCode;

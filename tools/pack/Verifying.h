@@ -37,6 +37,14 @@ struct VerifyReport {
     SignatureVerdict signature;
 };
 
-VerifyReport VerifySetup(const std::string& setup);
+// What a release pipeline may ask beyond the checks every setup passes.
+struct VerifyOptions {
+    bool requireSignature = false;  // an unsigned setup fails
+    // The signer's certificate, by the SHA-256 fingerprint of its DER bytes
+    // (hex, colons and case as you like): a setup signed by another fails.
+    std::string signer;
+};
+
+VerifyReport VerifySetup(const std::string& setup, const VerifyOptions& options = {});
 
 }  // namespace tirn::pack

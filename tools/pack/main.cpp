@@ -31,7 +31,7 @@ constexpr const char* kFooter = R"(Examples:
       one the launcher installs, and the signature's state.
   tirn-pack unpack SETUP.exe -o FILE.cab
       Writes the package's cabinet, descrambled.
-  tirn-pack verify [--json] SETUP.exe
+  tirn-pack verify [--json] [--require-signature] [--signer SHA256] SETUP.exe
       The release gate: a valid launcher, a complete package of a definition
       version above 0, a well-formed one-file cabinet whose stored name every
       launcher installs, whose every block is within 38912 bytes with a right
@@ -39,7 +39,9 @@ constexpr const char* kFooter = R"(Examples:
       system's cabinet library on Windows) turns out at its stated size, a
       Windows program; and a signature, if any, intact (its digest that of
       the setup, its signer's signature verifying; trust only reported).
-      Exit 0 when shippable.
+      --require-signature fails an unsigned setup; --signer fails one not
+      signed by the certificate of that SHA-256 fingerprint. Exit 0 when
+      shippable.
 
 Exit codes: 0 done, 2 usage, 3 input unreadable, 4 not a setup / no or cut
 package, 5 cabinet invalid or not exactly one file, 6 output not written,
@@ -53,6 +55,7 @@ clamped to it: the same inputs give the same setup on any machine.)";
 // that ran chose.
 struct Invocation {
     BuildRequest build;
+    VerifyOptions verify;
     std::string compression = "lzx";
     int effort = static_cast<int>(tirn::cabinet::LzxEffort::Normal);
     std::string setup;
@@ -125,8 +128,13 @@ void AddVerifyCommand(CLI::App& app, Invocation& run) {
     CLI::App* command = app.add_subcommand("verify", "check a setup before it ships");
     command->add_option("setup", run.setup, "the setup executable")->required();
     command->add_flag("--json", run.json, "one JSON object on stdout");
+    command->add_flag("--require-signature", run.verify.requireSignature,
+                      "an unsigned setup fails (a signature removed is no longer missed)");
+    command->add_option("--signer", run.verify.signer,
+                        "the SHA-256 fingerprint of the signer's certificate: a setup signed by "
+                        "any other fails (implies --require-signature)");
     command->callback([&run] {
-        const VerifyReport report = VerifySetup(run.setup);
+        const VerifyReport report = VerifySetup(run.setup, run.verify);
         if (run.json) {
             std::cout << Json(VerifyJson(report)) << "\n";
         } else {

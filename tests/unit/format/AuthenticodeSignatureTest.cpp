@@ -84,33 +84,45 @@ TEST(SignedDigestOf, TakesAnImageDigestAndNamesWhatIsWrongElse) {
     }
 }
 
-TEST(SignedDataOf, TheFirstEntryMustBeAWholeSignedDataEntry) {
-    auto table = [](uint32_t length, uint16_t revision, uint16_t type, size_t size) {
-        Der bytes(size, 0x30);
+TEST(SignedDataOf, OneWholeEntryWithNothingHiddenBesideIt) {
+    // A certificate table: the entry's header, its DER element, then
+    // padding; length is the entry's length field, size the table's.
+    auto table = [](uint32_t length, uint16_t revision, uint16_t type, const Der& padding,
+                    size_t size) {
+        Der bytes(8);
         StoreLittleEndian32(bytes.data(), length);
         StoreLittleEndian16(bytes.data() + 4, revision);
         StoreLittleEndian16(bytes.data() + 6, type);
+        const Der element = Element(0x30, Der(86, 0x02));  // 88 bytes
+        bytes.insert(bytes.end(), element.begin(), element.end());
+        bytes.insert(bytes.end(), padding.begin(), padding.end());
+        bytes.resize(size, 0);
         return bytes;
     };
     struct Case {
         const char* name;
         Der table;
-        size_t signedDataSize;  // 0: refused
+        bool read;  // the 88 bytes of the element, else refused
     };
     const Case cases[] = {
-        {"whole, padded to 8", table(100, 0x200, 2, 104), 92},
-        {"longer than the table", table(105, 0x200, 2, 104), 0},
-        {"shorter than its header", table(7, 0x200, 2, 104), 0},
-        {"an X.509 entry", table(100, 0x200, 1, 104), 0},
-        {"revision 1.0", table(100, 0x100, 2, 104), 0},
-        {"cut header", Der(6, 0), 0},
+        {"exact", table(96, 0x200, 2, {}, 96), true},
+        {"padded to 8 inside the entry", table(100, 0x200, 2, Der(4, 0), 104), true},
+        {"padded to 8 after the entry", table(97, 0x200, 2, Der(1, 0), 104), true},
+        {"a second entry after the first", table(96, 0x200, 2, {}, 200), false},
+        {"bytes after the signed data", table(104, 0x200, 2, Der{0, 0, 7, 0}, 104), false},
+        {"an entry longer than the table", table(105, 0x200, 2, {}, 104), false},
+        {"an entry shorter than its signed data", table(90, 0x200, 2, {}, 96), false},
+        {"shorter than its header", table(7, 0x200, 2, {}, 8), false},
+        {"an X.509 entry", table(96, 0x200, 1, {}, 96), false},
+        {"revision 1.0", table(96, 0x100, 2, {}, 96), false},
+        {"cut header", Der(6, 0), false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const auto read = SignedDataOf(c.table);
-        if (c.signedDataSize) {
-            ASSERT_TRUE(std::holds_alternative<Bytes>(read));
-            EXPECT_EQ(std::get<Bytes>(read).size(), c.signedDataSize);
+        if (c.read) {
+            ASSERT_TRUE(std::holds_alternative<Bytes>(read)) << std::get<std::string>(read);
+            EXPECT_EQ(std::get<Bytes>(read).size(), 88u);
         } else {
             EXPECT_TRUE(std::holds_alternative<std::string>(read));
         }

@@ -230,32 +230,58 @@ TEST(CabinetApi, BindingRefusesALibraryLackingAnEntryPoint) {
     EXPECT_EQ(system.Get().bReady, 1);
 }
 
-TEST(FdiCallbacks, OpenFlagMapping) {
+// What the run-time library's open flags and permission mode do to a real
+// file, as the cabinet library asks for them.
+TEST(FdiCallbacks, OpenFlagsActOnTheFileAsTheRunTimeLibrarysWould) {
     struct Case {
+        const char* name;
         int flags;
         int mode;
-        DWORD access, disposition, attributes;
+        bool exists;  // a file of 100 bytes is there before
+        bool opens;
+        bool writable;
+        int64_t sizeAfter;  // -1: no file
+        bool readOnlyAfter;
     };
-    const DWORD rw = GENERIC_READ | GENERIC_WRITE;
     const Case cases[] = {
-        {0x0000, 0, GENERIC_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL},
-        {0x0001, 0, GENERIC_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL},  // _O_WRONLY ignored
-        {0x0002, 0, rw, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL},
-        {0x0200, 0, GENERIC_READ, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL},
-        {0x0600, 0, GENERIC_READ, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL},
-        {0x0100, 0, GENERIC_READ, CREATE_NEW, FILE_ATTRIBUTE_NORMAL},
-        {0x0302, 0x0100, rw, CREATE_ALWAYS, FILE_ATTRIBUTE_READONLY},
-        {0x0302, 0x0180, rw, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL},
-        {0x0500, 0, GENERIC_READ, CREATE_NEW, FILE_ATTRIBUTE_NORMAL},
-        {0x0700, 0x0100, GENERIC_READ, CREATE_NEW, FILE_ATTRIBUTE_READONLY},
-        {0x0000, 0x0100, GENERIC_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL},
+        {"read, existing", 0x0000, 0, true, true, false, 100, false},
+        {"read, missing", 0x0000, 0, false, false, false, -1, false},
+        {"read-write, existing", 0x0002, 0, true, true, true, 100, false},
+        {"truncate, existing", 0x0200, 0, true, true, false, 0, false},
+        {"truncate, missing", 0x0200, 0, false, false, false, -1, false},
+        {"create, missing", 0x0100, 0, false, true, false, 0, false},
+        {"create, existing: never over it", 0x0100, 0, true, false, false, 100, false},
+        {"create exclusive, existing", 0x0500, 0, true, false, false, 100, false},
+        {"create, truncate, read-write, existing", 0x0302, 0x0180, true, true, true, 0, false},
+        {"create read-only (_S_IREAD)", 0x0302, 0x0100, false, true, true, 0, true},
+        {"create readable and writable", 0x0302, 0x0180, false, true, true, 0, false},
+        {"a mode without create changes nothing", 0x0000, 0x0100, true, true, false, 100, false},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << std::hex << c.flags << " " << c.mode);
-        CreateFileArguments args = MapOpenFlags(c.flags, c.mode);
-        EXPECT_EQ(args.access, c.access);
-        EXPECT_EQ(args.disposition, c.disposition);
-        EXPECT_EQ(args.attributes, c.attributes);
+        SCOPED_TRACE(c.name);
+        ScratchDirectory dir;
+        const std::wstring path = dir / L"file.bin";
+        if (c.exists) tirn::test::WriteWholeFile(path, std::vector<uint8_t>(100, 7));
+        char* utf8 = WideToUtf8(path.c_str());
+        ASSERT_NE(utf8, nullptr);
+        const INT_PTR file = FdiOpen(utf8, c.flags, c.mode);
+        delete[] utf8;
+        EXPECT_EQ(file != -1, c.opens);
+        if (file != -1) {
+            char byte = 'x';
+            EXPECT_EQ(FdiSeek(file, 0, SEEK_END) >= 0, true);
+            EXPECT_EQ(FdiWrite(file, &byte, 1) == 1, c.writable);
+            EXPECT_EQ(FdiClose(file), 0);
+        }
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        const bool there = ::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
+        const int64_t size =
+            there ? static_cast<int64_t>(data.nFileSizeLow) - (c.writable ? 1 : 0) : -1;
+        EXPECT_EQ(size, c.sizeAfter);
+        if (there) {
+            EXPECT_EQ((data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0, c.readOnlyAfter);
+            ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        }
     }
 }
 
