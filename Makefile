@@ -32,20 +32,9 @@ deps:
 # (-Werror), and two clean builds of each launcher are byte-identical. The
 # Windows suite runs on the x64 build everywhere, and on the PE32 build where
 # the host runs 32-bit programs (TIRN_X64_ONLY=1 skips it anyway); a skipped
-# suite says so.
+# suite says so. scripts/run-tests runs the parts side by side.
 test: check-format all
-	@status=0; \
-	(cd $(NATIVE) && ctest --output-on-failure -j $(JOBS)) || status=1; \
-	(cd $(CROSS64) && TIRN_WINE_ARCH=win64 ctest --output-on-failure -j $(JOBS)) || status=1; \
-	TIRN_WINE_ARCH=win64 scripts/wine-stop; \
-	if reason=$$(scripts/pe32-suite-can-run); then \
-	    (cd $(CROSS) && TIRN_WINE_ARCH=win32 ctest --output-on-failure -j $(JOBS)) || status=1; \
-	    TIRN_WINE_ARCH=win32 scripts/wine-stop; \
-	else \
-	    echo "PE32 suite skipped: $$reason"; \
-	fi; \
-	scripts/check-reproducible || status=1; \
-	exit $$status
+	@JOBS=$(JOBS) scripts/run-tests
 
 check-format: deps
 	@clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.h') && echo "check-format: clean"
@@ -53,15 +42,16 @@ check-format: deps
 check-reproducible: deps
 	scripts/check-reproducible
 
+# Stops both Wine servers and displays after a run that may have used either.
+STOP_WINES := TIRN_WINE_ARCH=win32 scripts/wine-stop; TIRN_WINE_ARCH=win64 scripts/wine-stop
+
 # Both run the PE32 launcher where the host runs 32-bit programs, the x64 one
 # elsewhere (or with TIRN_X64_ONLY=1).
 demo: all
-	@status=0; scripts/demo || status=$$?; TIRN_WINE_ARCH=win32 scripts/wine-stop; \
-	TIRN_WINE_ARCH=win64 scripts/wine-stop; exit $$status
+	@status=0; scripts/demo || status=$$?; $(STOP_WINES); exit $$status
 
 bench: all
-	@status=0; python3 bench/run.py || status=$$?; TIRN_WINE_ARCH=win32 scripts/wine-stop; \
-	TIRN_WINE_ARCH=win64 scripts/wine-stop; exit $$status
+	@status=0; python3 bench/run.py || status=$$?; $(STOP_WINES); exit $$status
 
 fuzz: all
 	tests/fuzz/run-fuzzers.sh $${FUZZ_SECONDS:-600} build/bin/TirnHomeISSetup.exe
