@@ -2,9 +2,11 @@
 // bits from the codes (main, length and footer), and a walk forward over the
 // frame keeps, for each position, the cheapest way to reach it and the
 // repeated offsets along that way (a repeat is often the cheapest step). The
-// frame is parsed again with the codes the last parse produced; the block's
-// codes come from the final one. A match of the nice length or longer is
-// taken at once: it bounds the work on runs and copies.
+// first parse is priced by the last block's codes; with more passes (effort
+// 3) the frame is parsed again with the codes the parse before produced, and
+// a frame that starts a block may be parsed once more with its own codes
+// (ParseAgain). A match of the nice length or longer is taken at once: it
+// bounds the work on runs and copies.
 #include "cabinet/HuffmanCode.h"
 #include "cabinet/LzxParsing.h"
 
