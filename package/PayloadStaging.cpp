@@ -1,28 +1,13 @@
 #include "package/PayloadStaging.h"
 
 #include "framework/NativeFile.h"
-#include "framework/PathJoin.h"
 #include "framework/ScopedHandle.h"
 #include "package/StagingSecurity.h"
 #include "package/ViewGuard.h"
 #include "format/PayloadScrambling.h"
 
 #include <cstring>
-#include <cwchar>
 #include <memory>
-
-int CombinePath(const wchar_t* directory, int capacity, wchar_t* out, const wchar_t* name) {
-    if (capacity <= 0 || !JoinPath(directory, name, out, static_cast<size_t>(capacity))) return 0;
-    return static_cast<int>(std::wcslen(out));
-}
-
-int GetStagingDirectory(wchar_t* out) {
-    std::wmemset(out, L'\0', MAX_PATH);
-    wchar_t temp[MAX_PATH];
-    DWORD tempLength = ::GetTempPathW(MAX_PATH, temp);
-    if (tempLength == 0 || tempLength > MAX_PATH - 1) return 0;
-    return CombinePath(temp, MAX_PATH, out, kStagingDirectoryName);
-}
 
 namespace {
 int WritePayload(HANDLE file, const uint8_t* source, uint32_t size) {

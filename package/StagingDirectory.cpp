@@ -2,7 +2,7 @@
 
 #include "framework/NativeFile.h"
 #include "framework/ScopedHandle.h"
-#include "package/PayloadStaging.h"
+#include "package/StagingPaths.h"
 #include "package/StagingSecurity.h"
 
 #include <ntsecapi.h>
