@@ -12,7 +12,10 @@ struct Code {
     std::vector<uint8_t> lengths;
     std::vector<uint16_t> codes;
     void Build(const std::vector<uint32_t>& frequencies, int maxLength) {
-        lengths = CodeLengths(frequencies, maxLength);
+        Take(CodeLengths(frequencies, maxLength));
+    }
+    void Take(std::vector<uint8_t> planned) {
+        lengths = std::move(planned);
         codes = CanonicalCodes(lengths);
     }
     void Put(BitWriter& out, uint32_t symbol) const { out.Put(codes[symbol], lengths[symbol]); }
@@ -180,13 +183,13 @@ uint64_t BlockCost(const SymbolCounts& counts, const BlockCodes& previous, Block
            TreeLengths(codes.length, previous.length, 0, kLengthSymbols).Bits();
 }
 
-void BlockWriter::Put(const std::vector<FrameItems>& frames, const SymbolCounts& counts,
+void BlockWriter::Put(const std::vector<FrameItems>& frames, const BlockCodes& codes,
                       std::vector<DataBlock>& out) {
     BlockTrees trees;
-    trees.main.Build(counts.main, kMaxCodeLength);
-    trees.length.Build(counts.length, kMaxCodeLength);
-    trees.aligned.Build(counts.aligned, kMaxAlignedLength);
-    trees.type = AlignedSavings(counts, trees.aligned.lengths) > 0 ? kAligned : kVerbatim;
+    trees.main.Take(codes.main);
+    trees.length.Take(codes.length);
+    if (!codes.aligned.empty()) trees.aligned.Take(codes.aligned);
+    trees.type = codes.aligned.empty() ? kVerbatim : kAligned;
     uint32_t size = 0;
     for (const FrameItems& frame : frames) size += frame.size;
 

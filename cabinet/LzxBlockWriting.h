@@ -55,18 +55,20 @@ struct FrameItems {
     uint32_t size = 0;
 };
 
-// The bits a block of these counts would take (trees sent after the block
-// of previous, its symbols and footers), and its codes.
+// The plan of a block of these counts: its codes (aligned-offset when that
+// is smaller, else verbatim), and the bits it would take (trees sent after
+// the block of previous, its symbols and footers), which are returned. The
+// writer writes what the plan says; nothing is chosen twice.
 uint64_t BlockCost(const SymbolCounts& counts, const BlockCodes& previous, BlockCodes& codes);
 
 class BlockWriter {
   public:
     explicit BlockWriter(int mainSymbols);
 
-    // Writes frames as one block, each frame's bits in a data block of its
-    // own; the stream's header goes before the first block. counts are the
-    // frames' items'.
-    void Put(const std::vector<FrameItems>& frames, const SymbolCounts& counts,
+    // Writes frames as one block with the codes BlockCost planned for
+    // their items, each frame's bits in a data block of its own; the
+    // stream's header goes before the first block.
+    void Put(const std::vector<FrameItems>& frames, const BlockCodes& codes,
              std::vector<DataBlock>& out);
 
     // The trees the last block was sent with (none before the first).

@@ -169,7 +169,7 @@ class LzxEncoder : public FolderEncoder {
         if (m_block.empty()) return;
         const size_t first = out.size();
         const BlockWriter before = m_writer;
-        m_writer.Put(m_block, m_blockCounts, out);
+        m_writer.Put(m_block, m_blockCodes, out);
         const bool fits =
             std::all_of(out.begin() + static_cast<ptrdiff_t>(first), out.end(),
                         [this](const DataBlock& b) { return b.bytes.size() <= m_dataBlockLimit; });
@@ -182,7 +182,9 @@ class LzxEncoder : public FolderEncoder {
             for (FrameItems& frame : m_block) {
                 std::vector<FrameItems> alone;
                 alone.push_back(std::move(frame));
-                m_writer.Put(alone, Count(alone[0].items), out);
+                BlockCodes codes;
+                BlockCost(Count(alone[0].items), m_writer.Sent(), codes);
+                m_writer.Put(alone, codes, out);
                 if (out.back().bytes.size() > m_dataBlockLimit) {
                     throw std::logic_error("LZX: a frame alone outgrew a data block");
                 }
