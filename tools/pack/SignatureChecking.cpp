@@ -1,5 +1,7 @@
 #include "tools/pack/SignatureChecking.h"
 
+#include <algorithm>
+
 namespace tirn::pack {
 namespace {
 
@@ -24,6 +26,22 @@ std::string HexOf(tirn::format::Bytes bytes) {
         hex += digits[b & 15];
     }
     return hex;
+}
+
+void ReadRanges(const File& file, const std::vector<tirn::format::ByteRange>& ranges,
+                const std::function<void(const uint8_t*, size_t)>& add) {
+    std::vector<uint8_t> buffer(1 << 20);
+    for (const tirn::format::ByteRange& range : ranges) {
+        for (uint64_t done = 0; done < range.length;) {
+            const size_t chunk =
+                static_cast<size_t>(std::min<uint64_t>(buffer.size(), range.length - done));
+            if (file.ReadAt(range.offset + done, buffer.data(), chunk) != chunk) {
+                throw ToolError(kExitInput, file.Path() + ": cannot be read");
+            }
+            add(buffer.data(), chunk);
+            done += chunk;
+        }
+    }
 }
 
 const char* SignatureStateName(State state) {

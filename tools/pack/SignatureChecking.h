@@ -10,6 +10,7 @@
 #include "format/AuthenticodeSignature.h"
 #include "format/PeImage.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -55,7 +56,12 @@ std::optional<SignedData> OpenSignedData(tirn::format::Bytes pkcs7, const File& 
 // Lower-case hex, two digits a byte (a fingerprint as it is shown).
 std::string HexOf(tirn::format::Bytes bytes);
 
-// The digest of the given ranges of file.
+// Reads the given ranges of file in order, a megabyte at a time, handing
+// each piece to add; ToolError (kExitInput) when the file is shorter.
+void ReadRanges(const File& file, const std::vector<tirn::format::ByteRange>& ranges,
+                const std::function<void(const uint8_t*, size_t)>& add);
+
+// The digest of the given ranges of file (the platform's, over ReadRanges).
 std::vector<uint8_t> DigestOf(const File& file, const std::vector<tirn::format::ByteRange>& ranges,
                               tirn::format::DigestAlgorithm algorithm);
 

@@ -141,18 +141,9 @@ std::vector<uint8_t> DigestOf(const File& file, const std::vector<tirn::format::
     if (!context || EVP_DigestInit_ex(context.get(), Algorithm(algorithm), nullptr) != 1) {
         throw ToolError(kExitDamaged, "cannot compute a digest: " + LastError());
     }
-    std::vector<uint8_t> buffer(1 << 20);
-    for (const tirn::format::ByteRange& range : ranges) {
-        for (uint64_t done = 0; done < range.length;) {
-            const size_t chunk =
-                static_cast<size_t>(std::min<uint64_t>(buffer.size(), range.length - done));
-            if (file.ReadAt(range.offset + done, buffer.data(), chunk) != chunk) {
-                throw ToolError(kExitInput, file.Path() + ": cannot be read");
-            }
-            EVP_DigestUpdate(context.get(), buffer.data(), chunk);
-            done += chunk;
-        }
-    }
+    ReadRanges(file, ranges, [&context](const uint8_t* bytes, size_t length) {
+        EVP_DigestUpdate(context.get(), bytes, length);
+    });
     std::vector<uint8_t> digest(EVP_MAX_MD_SIZE);
     unsigned length = 0;
     EVP_DigestFinal_ex(context.get(), digest.data(), &length);

@@ -234,18 +234,8 @@ std::optional<SignedData> OpenSignedData(tirn::format::Bytes pkcs7, const File& 
 std::vector<uint8_t> DigestOf(const File& file, const std::vector<tirn::format::ByteRange>& ranges,
                               tirn::format::DigestAlgorithm algorithm) {
     CngHash hash(algorithm);
-    std::vector<uint8_t> buffer(1 << 20);
-    for (const tirn::format::ByteRange& range : ranges) {
-        for (uint64_t at = 0; at < range.length;) {
-            const size_t chunk =
-                static_cast<size_t>(std::min<uint64_t>(buffer.size(), range.length - at));
-            if (file.ReadAt(range.offset + at, buffer.data(), chunk) != chunk) {
-                throw ToolError(kExitInput, file.Path() + ": cannot be read");
-            }
-            hash.Add(buffer.data(), chunk);
-            at += chunk;
-        }
-    }
+    ReadRanges(file, ranges,
+               [&hash](const uint8_t* bytes, size_t length) { hash.Add(bytes, length); });
     std::vector<uint8_t> digest = hash.Finish();
     if (digest.empty()) {
         throw ToolError(kExitDamaged, std::string("cannot compute a digest: the system has no ") +
