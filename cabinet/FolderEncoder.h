@@ -44,11 +44,14 @@ std::unique_ptr<FolderEncoder> MakeMszipEncoder(unsigned threads);
 enum class LzxEffort { Fastest = 1, Normal = 2, Best = 3 };
 inline constexpr LzxEffort kLzxEfforts[] = {LzxEffort::Fastest, LzxEffort::Normal, LzxEffort::Best};
 // LZX with a window of 2^windowBits bytes (15 to 21): one bit stream for the
-// whole folder, so one thread. No data block holds more than dataBlockLimit
-// bytes (less than kMaxDataBlockBytes only to test how it keeps to it; at
-// least a frame's literals, 34 KiB).
+// whole folder, parsed frame by frame on one thread; with threads above 1,
+// the near-optimal efforts search the next frame for matches on a second
+// thread meanwhile (the same bytes either way). No data block holds more
+// than dataBlockLimit bytes (less than kMaxDataBlockBytes only to test how
+// it keeps to it; at least a frame's literals, 34 KiB).
 std::unique_ptr<FolderEncoder> MakeLzxEncoder(unsigned windowBits,
                                               LzxEffort effort = LzxEffort::Normal,
-                                              uint32_t dataBlockLimit = kMaxDataBlockBytes);
+                                              uint32_t dataBlockLimit = kMaxDataBlockBytes,
+                                              unsigned threads = 1);
 
 }  // namespace tirn::cabinet

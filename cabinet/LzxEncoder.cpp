@@ -17,6 +17,12 @@
 #include "format/ByteReader.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <utility>
 
 namespace tirn::cabinet {
 namespace {
@@ -41,11 +47,75 @@ std::unique_ptr<Parser> MakeParser(const History& history, int mainSymbols, LzxE
     throw std::invalid_argument("unknown LZX effort");
 }
 
+// One thread kept for the whole folder, running one job at a time: a
+// thread started for each frame's job would be placed on the core of the
+// thread that started it and seldom get a core of its own.
+class SecondThread {
+  public:
+    SecondThread() : m_thread([this] { Serve(); }) {}
+    ~SecondThread() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_job = nullptr;
+            m_stop = true;
+        }
+        m_changed.notify_all();
+        m_thread.join();
+    }
+    SecondThread(const SecondThread&) = delete;
+    SecondThread& operator=(const SecondThread&) = delete;
+
+    // Runs job there; the one before must have been waited for.
+    void Start(std::function<void()> job) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_job = std::move(job);
+            m_busy = true;
+        }
+        m_changed.notify_all();
+    }
+    // Waits for the job started last, if any; rethrows what it threw.
+    void Wait() {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return !m_busy; });
+        if (m_failure) std::rethrow_exception(std::exchange(m_failure, nullptr));
+    }
+
+  private:
+    void Serve() {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_changed.wait(lock, [this] { return m_stop || m_busy; });
+            if (m_stop) return;
+            std::function<void()> job = std::move(m_job);
+            lock.unlock();
+            std::exception_ptr failure;
+            try {
+                job();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            lock.lock();
+            m_failure = failure;
+            m_busy = false;
+            m_changed.notify_all();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::function<void()> m_job;
+    bool m_busy = false, m_stop = false;
+    std::exception_ptr m_failure;
+    std::thread m_thread;  // last: it starts serving once the rest is made
+};
+
 class LzxEncoder : public FolderEncoder {
   public:
-    LzxEncoder(unsigned windowBits, LzxEffort effort, uint32_t dataBlockLimit)
+    LzxEncoder(unsigned windowBits, LzxEffort effort, uint32_t dataBlockLimit, unsigned threads)
         : m_windowBits(windowBits),
           m_dataBlockLimit(dataBlockLimit),
+          m_threads(threads),
           m_mainSymbols(kChars + SlotCount(windowBits) * static_cast<int>(kLengthHeaders)),
           m_history(1u << windowBits),
           m_parser(MakeParser(m_history, m_mainSymbols, effort)),
@@ -58,10 +128,14 @@ class LzxEncoder : public FolderEncoder {
 
     void Encode(std::span<const uint8_t> input, bool last, std::vector<DataBlock>& out) override {
         for (size_t at = 0; at < input.size(); at += kFrameSize) {
-            const auto frame = input.subspan(at, std::min<size_t>(kFrameSize, input.size() - at));
-            EncodeFrame(frame, out);
+            Admit(input.subspan(at, std::min<size_t>(kFrameSize, input.size() - at)), out);
         }
-        if (last) CloseBlock(out);
+        if (last) {
+            AwaitSearch();
+            if (m_pendingSize > 0) EncodeFrame(m_pendingStart, m_pendingSize, out);
+            m_pendingSize = 0;
+            CloseBlock(out);
+        }
     }
 
   private:
@@ -88,11 +162,33 @@ class LzxEncoder : public FolderEncoder {
         }
     }
 
-    void EncodeFrame(std::span<const uint8_t> frame, std::vector<DataBlock>& out) {
+    // A frame is searched as soon as it comes, on the second thread when
+    // there is one, while the frame before it is parsed and coded here. The
+    // same work in the same order either way: the bytes do not depend on
+    // the threads.
+    void Admit(std::span<const uint8_t> frame, std::vector<DataBlock>& out) {
+        AwaitSearch();  // appending moves the history
         const auto size = static_cast<uint32_t>(frame.size());
         const uint32_t frameStart = m_history.Append(frame);
         Translate(m_history.Data(frameStart), size);
         ++m_frameIndex;
+        if (m_threads > 1 && m_parser->Prepares()) {
+            if (!m_search) m_search = std::make_unique<SecondThread>();
+            m_search->Start(
+                [this, frameStart, size] { m_parser->Prepare(frameStart, frameStart + size); });
+        } else {
+            m_parser->Prepare(frameStart, frameStart + size);
+        }
+        if (m_pendingSize > 0) EncodeFrame(m_pendingStart, m_pendingSize, out);
+        m_pendingStart = frameStart;
+        m_pendingSize = size;
+    }
+
+    void AwaitSearch() {
+        if (m_search) m_search->Wait();  // a failed search throws here
+    }
+
+    void EncodeFrame(uint32_t frameStart, uint32_t size, std::vector<DataBlock>& out) {
         const RepeatOffsets repeatsAtStart = m_repeats;
         FrameItems next{m_parser->Parse(frameStart, frameStart + size, m_repeats, m_blockCodes),
                         size};
@@ -195,6 +291,7 @@ class LzxEncoder : public FolderEncoder {
 
     const unsigned m_windowBits;
     const uint32_t m_dataBlockLimit;
+    const unsigned m_threads;
     const int m_mainSymbols;
     History m_history;
     std::unique_ptr<Parser> m_parser;
@@ -207,13 +304,18 @@ class LzxEncoder : public FolderEncoder {
     SymbolCounts m_blockCounts;
     uint64_t m_blockBits = 0;
     BlockCodes m_blockCodes;
+    // The frame admitted last, searched but not yet parsed.
+    uint32_t m_pendingStart = 0, m_pendingSize = 0;
+    // Where the next frame is searched when there are two threads; last,
+    // so that it stops before anything it uses goes.
+    std::unique_ptr<SecondThread> m_search;
 };
 
 }  // namespace
 
 std::unique_ptr<FolderEncoder> MakeLzxEncoder(unsigned windowBits, LzxEffort effort,
-                                              uint32_t dataBlockLimit) {
-    return std::make_unique<LzxEncoder>(windowBits, effort, dataBlockLimit);
+                                              uint32_t dataBlockLimit, unsigned threads) {
+    return std::make_unique<LzxEncoder>(windowBits, effort, dataBlockLimit, threads);
 }
 
 }  // namespace tirn::cabinet

@@ -23,16 +23,18 @@ uint32_t Hash4(const uint8_t* p) {
 }  // namespace
 
 uint32_t History::Append(std::span<const uint8_t> frame) {
-    // Keep one window of history before the new frame, and no more; what
-    // falls out is dropped a quarter window at a time.
-    if (m_buffer.size() >= static_cast<size_t>(m_window) + m_window / 4) {
-        const size_t drop = m_buffer.size() - m_window;
-        m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<ptrdiff_t>(drop));
-        m_start += static_cast<uint32_t>(drop);
+    // Keep one window before the last frame, which may still be parsing
+    // while the new one is searched, and no more; what falls out is dropped
+    // a quarter window at a time.
+    const uint32_t keepFrom = m_lastFrame > m_window ? m_lastFrame - m_window : 0;
+    if (keepFrom > m_start && keepFrom - m_start >= m_window / 4) {
+        m_buffer.erase(m_buffer.begin(),
+                       m_buffer.begin() + static_cast<ptrdiff_t>(keepFrom - m_start));
+        m_start = keepFrom;
     }
-    const uint32_t start = End();
+    m_lastFrame = End();
     m_buffer.insert(m_buffer.end(), frame.begin(), frame.end());
-    return start;
+    return m_lastFrame;
 }
 
 HashChainFinder::HashChainFinder(const History& history, int depth)

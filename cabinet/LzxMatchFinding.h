@@ -16,7 +16,8 @@
 namespace tirn::cabinet::lzx {
 
 // The folder's input so far, addressed by absolute position (from the
-// folder's start); at least the last window of it is kept.
+// folder's start); at least a window before the last two frames is kept.
+// Appending moves the bytes: no search or parse may run meanwhile.
 class History {
   public:
     explicit History(uint32_t window) : m_window(window) {}
@@ -65,7 +66,8 @@ class History {
   private:
     const uint32_t m_window;
     std::vector<uint8_t> m_buffer;
-    uint32_t m_start = 0;
+    uint32_t m_start = 0;      // the position of m_buffer's first byte
+    uint32_t m_lastFrame = 0;  // where the last frame appended starts
 };
 
 struct MatchCandidate {

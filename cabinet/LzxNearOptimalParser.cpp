@@ -11,6 +11,7 @@
 #include "cabinet/LzxParsing.h"
 
 #include <limits>
+#include <stdexcept>
 
 namespace tirn::cabinet::lzx {
 
@@ -96,9 +97,18 @@ class NearOptimalParser : public Parser {
           m_settings(settings),
           m_finder(history, settings.searchDepth, settings.niceLength) {}
 
+    bool Prepares() const override { return true; }
+
+    void Prepare(uint32_t frameStart, uint32_t frameEnd) override {
+        FindMatches(frameStart, frameEnd, m_found[m_prepared++ % 2]);
+    }
+
     std::vector<Item> Parse(uint32_t frameStart, uint32_t frameEnd, RepeatOffsets& repeats,
                             const BlockCodes& previous) override {
-        FindMatches(frameStart, frameEnd);
+        m_current = &m_found[m_parsed++ % 2];
+        if (m_current->start != frameStart || m_current->end != frameEnd) {
+            throw std::logic_error("LZX: a frame parsed before its matches were found");
+        }
         Prices prices =
             previous.main.empty() ? Prices::Initial(m_mainSymbols) : Prices::FromCodes(previous);
         m_frameStart = frameStart;
@@ -125,27 +135,37 @@ class NearOptimalParser : public Parser {
     }
 
   private:
+    // The matches at each position of one frame.
+    struct FrameMatches {
+        uint32_t start = 0, end = 0;
+        std::vector<MatchCandidate> matches;
+        std::vector<uint32_t> first;  // a position's first match in matches
+    };
+
     // Every position of the frame is searched (or, inside a match of the
     // nice length, entered) once; the matches are kept for every pass.
-    void FindMatches(uint32_t frameStart, uint32_t frameEnd) {
+    void FindMatches(uint32_t frameStart, uint32_t frameEnd, FrameMatches& found) {
         const uint32_t size = frameEnd - frameStart;
-        m_matches.clear();
-        m_first.resize(size + 1);
+        found.start = frameStart;
+        found.end = frameEnd;
+        found.matches.clear();
+        found.first.resize(size + 1);
         uint32_t skipUntil = frameStart;
         for (uint32_t i = 0; i < size; ++i) {
             const uint32_t position = frameStart + i;
-            m_first[i] = static_cast<uint32_t>(m_matches.size());
+            found.first[i] = static_cast<uint32_t>(found.matches.size());
             if (position < skipUntil) {
                 m_finder.Skip(position, frameEnd);
                 continue;
             }
             m_finder.Search(position, std::min(kMaxMatch, frameEnd - position), frameEnd,
-                            m_matches);
-            if (m_matches.size() > m_first[i] && m_matches.back().length >= m_settings.niceLength) {
-                skipUntil = position + m_matches.back().length;
+                            found.matches);
+            if (found.matches.size() > found.first[i] &&
+                found.matches.back().length >= m_settings.niceLength) {
+                skipUntil = position + found.matches.back().length;
             }
         }
-        m_first[size] = static_cast<uint32_t>(m_matches.size());
+        found.first[size] = static_cast<uint32_t>(found.matches.size());
     }
 
     // The cheapest way through the frame under prices, as items; repeats
@@ -153,6 +173,8 @@ class NearOptimalParser : public Parser {
     std::vector<Item> CheapestPath(uint32_t frameStart, uint32_t frameEnd, RepeatOffsets& repeats,
                                    const Prices& prices) {
         const uint32_t size = frameEnd - frameStart;
+        const std::vector<MatchCandidate>& matches = m_current->matches;
+        const std::vector<uint32_t>& first = m_current->first;
         m_way.assign(size + 1, Way{kUnreached, 0, 0});
         m_repeats.resize(size + 1);
         std::vector<Item> items;
@@ -189,8 +211,8 @@ class NearOptimalParser : public Parser {
                 }
             }
             uint32_t covered = 1;
-            for (uint32_t k = m_first[i]; k < m_first[i + 1]; ++k) {
-                const MatchCandidate& match = m_matches[k];
+            for (uint32_t k = first[i]; k < first[i + 1]; ++k) {
+                const MatchCandidate& match = matches[k];
                 if (match.length > longest) longest = match.length, longestOffset = match.offset;
                 // Its offset is a repeat's: priced as one above.
                 if (here.Find(match.offset) >= 0) {
@@ -254,8 +276,12 @@ class NearOptimalParser : public Parser {
     BinaryTreeFinder m_finder;
     uint32_t m_frameStart = 0, m_frameEnd = 0;
     RepeatOffsets m_startRepeats;  // at the frame's start
-    std::vector<MatchCandidate> m_matches;
-    std::vector<uint32_t> m_first;  // a position's first match in m_matches
+    // Found one frame ahead of the parse (Prepare), perhaps by another
+    // thread: the frame being parsed uses one, the next frame's search the
+    // other.
+    FrameMatches m_found[2];
+    uint64_t m_prepared = 0, m_parsed = 0;
+    const FrameMatches* m_current = nullptr;
     // The cheapest way to each position of the frame: its cost, its last
     // step (length 1 for a literal) and the offsets there.
     struct Way {

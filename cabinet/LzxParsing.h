@@ -18,6 +18,14 @@ namespace tirn::cabinet::lzx {
 class Parser {
   public:
     virtual ~Parser() = default;
+    // Whether Prepare does any work: the encoder then runs it on a second
+    // thread, one frame ahead of the parse.
+    virtual bool Prepares() const { return false; }
+    // The work on the frame [frameStart, frameEnd) that depends only on the
+    // history (the match search), apart from its parse: called for every
+    // frame in order, at most one frame ahead of Parse, and possibly on
+    // another thread while the frame before is parsed.
+    virtual void Prepare(uint32_t /*frameStart*/, uint32_t /*frameEnd*/) {}
     // The items of the frame [frameStart, frameEnd) of the history, none
     // crossing its end; repeats are the offsets at its start, moved on to
     // its end. previous holds the codes the last block was written with

@@ -9,6 +9,10 @@
 #include <cstdlib>
 #include <thread>
 
+#ifdef __linux__
+#include <sched.h>
+#endif
+
 namespace tirn::pack {
 
 std::string BaseName(const std::string& path) {
@@ -41,7 +45,15 @@ class FileSink : public cabinet::CabinetSink {
     File& m_file;
 };
 
+// The cores this process may run on: under taskset or a container's CPU
+// set, fewer than the machine has. The bytes never depend on it.
 unsigned EncoderThreads() {
+#ifdef __linux__
+    cpu_set_t allowed;
+    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0) {
+        return std::clamp(static_cast<unsigned>(CPU_COUNT(&allowed)), 1u, 8u);
+    }
+#endif
     return std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
 }
 
@@ -74,7 +86,8 @@ void MakeSingleFileCabinet(const std::string& installer, const std::string& cabi
             encoder = cabinet::MakeMszipEncoder(EncoderThreads());
             break;
         case CabinetCompression::Lzx:
-            encoder = cabinet::MakeLzxEncoder(compression.windowBits, compression.effort);
+            encoder = cabinet::MakeLzxEncoder(compression.windowBits, compression.effort,
+                                              cabinet::kMaxDataBlockBytes, EncoderThreads());
             break;
     }
     AtomicOutput output(cabinetPath, 0600);

@@ -143,7 +143,9 @@ TEST(LzxEncoder, EveryStressingInputDecodesByteExactly) {
             for (LzxEffort effort : kLzxEfforts) {
                 SCOPED_TRACE(std::string(c.name) + ", window 2^" + std::to_string(window) +
                              ", effort " + std::to_string(static_cast<int>(effort)));
-                auto encoder = MakeLzxEncoder(window, effort);
+                // Two threads: the next frame searched while one is parsed
+                // (the bytes are those of one thread, tested below).
+                auto encoder = MakeLzxEncoder(window, effort, kMaxDataBlockBytes, 2);
                 const std::vector<uint8_t> cabinet = WriteCabinet(c.input, *encoder);
                 const std::optional<std::vector<uint8_t>> decoded = DecodeWithLibmspack(cabinet);
                 ASSERT_TRUE(decoded.has_value());
@@ -204,6 +206,28 @@ TEST(LzxEncoder, AFrameThatOutgrowsTheLimitIsWrittenAgainAlone) {
         }
     }
     EXPECT_GT(fallbacksSeen, 0) << "no limit made the encoder fall back: the test needs new inputs";
+}
+
+// A setup is the same bytes on every machine: the search running ahead on a
+// second thread changes nothing, at any effort, over frame ends, the
+// window's wrap and a short last frame.
+TEST(LzxEncoder, TheBytesDoNotDependOnTheThreads) {
+    const std::vector<uint8_t> input =
+        Joined(Joined(CodeLike(600000, 21), Periodic(9 * 32768 + 5, 32768 + 100, 22)),
+               TextLike(150000, 23, 4));
+    for (LzxEffort effort : kLzxEfforts) {
+        for (unsigned window : {15u, 21u}) {
+            SCOPED_TRACE("effort " + std::to_string(static_cast<int>(effort)) + ", window 2^" +
+                         std::to_string(window));
+            const std::vector<uint8_t> one =
+                WriteCabinet(input, *MakeLzxEncoder(window, effort, kMaxDataBlockBytes, 1));
+            for (unsigned threads : {2u, 4u}) {
+                EXPECT_TRUE(WriteCabinet(input, *MakeLzxEncoder(window, effort, kMaxDataBlockBytes,
+                                                                threads)) == one)
+                    << threads << " threads";
+            }
+        }
+    }
 }
 
 // Each effort above the fastest parses smaller, on code and on text alike.
