@@ -51,6 +51,7 @@ demo: all
 	@status=0; scripts/demo || status=$$?; $(STOP_WINES); exit $$status
 
 bench: all
+	@scripts/install-deps bench
 	@status=0; python3 bench/run.py || status=$$?; $(STOP_WINES); exit $$status
 
 fuzz: all
