@@ -122,7 +122,6 @@ class LzxEncoder : public FolderEncoder {
           m_mainSymbols(kChars + SlotCount(windowBits) * static_cast<int>(kLengthHeaders)),
           m_history(1u << windowBits),
           m_parser(MakeParser(m_history, m_mainSymbols, effort)),
-          m_writer(m_mainSymbols),
           m_blockCounts(m_mainSymbols) {}
 
     uint16_t CompressionField() const override {
@@ -193,29 +192,27 @@ class LzxEncoder : public FolderEncoder {
 
     void EncodeFrame(uint32_t frameStart, uint32_t size, std::vector<DataBlock>& out) {
         const RepeatOffsets repeatsAtStart = m_repeats;
-        FrameItems next{m_parser->Parse(frameStart, frameStart + size, m_repeats, m_blockCodes),
-                        size};
-        SymbolCounts counts = Count(next.items);
-        BlockCodes ownCodes;
-        uint64_t alone = BlockCost(counts, m_blockCodes, ownCodes);
+        FrameItems next{
+            m_parser->Parse(frameStart, frameStart + size, m_repeats, m_blockPlan.codes), size};
+        SymbolCounts counts(next.items, m_mainSymbols);
+        // The frame as a block of its own, after the open one.
+        uint64_t alone = PlanBlock(counts, m_blockPlan.codes).bits;
         // Priced by codes unlike its own (noise after text), a parse can
         // cost more than the frame's bytes sent as literals; literals it is
         // then. A frame never costs more than its literals: a block of its
         // own always fits a data block.
-        const bool literals = TakeLiteralsIfCheaper(frameStart, next, counts, ownCodes, alone);
+        const bool literals = TakeLiteralsIfCheaper(frameStart, next, counts, alone);
         if (literals) m_repeats = repeatsAtStart;
         if (!m_block.empty() && m_block.size() < kMaxBlockFrames) {
             // The frame joins the open block when one block of both costs
             // less than two: a block's trees cost some 3 % of a frame.
             SymbolCounts joined = m_blockCounts;
             joined.Add(counts);
-            BlockCodes joinedCodes;
-            const uint64_t together = BlockCost(joined, m_writer.Sent(), joinedCodes);
-            if (together <= m_blockBits + alone) {
+            BlockPlan together = PlanBlock(joined, m_writer.Sent());
+            if (together.bits <= m_blockPlan.bits + alone) {
                 m_block.push_back(std::move(next));
                 m_blockCounts = std::move(joined);
-                m_blockBits = together;
-                m_blockCodes = std::move(joinedCodes);
+                m_blockPlan = std::move(together);
                 return;
             }
         }
@@ -226,49 +223,40 @@ class LzxEncoder : public FolderEncoder {
         if (!literals) ParseAgain(next, counts);
         m_block.push_back(std::move(next));
         m_blockCounts = std::move(counts);
-        m_blockBits = BlockCost(m_blockCounts, m_writer.Sent(), m_blockCodes);
+        m_blockPlan = PlanBlock(m_blockCounts, m_writer.Sent());
     }
 
     bool TakeLiteralsIfCheaper(uint32_t frameStart, FrameItems& frame, SymbolCounts& counts,
-                               BlockCodes& ownCodes, uint64_t& alone) {
+                               uint64_t& alone) {
         const uint8_t* bytes = m_history.Data(frameStart);
         SymbolCounts literalCounts(m_mainSymbols);
         for (uint32_t i = 0; i < frame.size; ++i) ++literalCounts.main[bytes[i]];
-        BlockCodes literalCodes;
-        const uint64_t literalBits = BlockCost(literalCounts, m_blockCodes, literalCodes);
+        const uint64_t literalBits = PlanBlock(literalCounts, m_blockPlan.codes).bits;
         if (literalBits >= alone) return false;
         frame.items.clear();
         for (uint32_t i = 0; i < frame.size; ++i) frame.items.push_back(LiteralItem(bytes[i]));
         counts = std::move(literalCounts);
-        ownCodes = std::move(literalCodes);
         alone = literalBits;
         return true;
     }
 
     void ParseAgain(FrameItems& frame, SymbolCounts& counts) {
-        BlockCodes ownCodes, unused;
-        const uint64_t before = BlockCost(counts, m_writer.Sent(), ownCodes);
+        const BlockPlan own = PlanBlock(counts, m_writer.Sent());
         RepeatOffsets repeats = m_repeats;
         std::vector<Item> items;
-        if (!m_parser->ParseAgain(ownCodes, repeats, items)) return;
-        SymbolCounts again = Count(items);
-        if (BlockCost(again, m_writer.Sent(), unused) > before) return;
+        if (!m_parser->ParseAgain(own.codes, repeats, items)) return;
+        SymbolCounts again(items, m_mainSymbols);
+        if (PlanBlock(again, m_writer.Sent()).bits > own.bits) return;
         frame.items = std::move(items);
         counts = std::move(again);
         m_repeats = repeats;
-    }
-
-    SymbolCounts Count(const std::vector<Item>& items) const {
-        SymbolCounts counts(m_mainSymbols);
-        for (const Item& item : items) counts.Add(item);
-        return counts;
     }
 
     void CloseBlock(std::vector<DataBlock>& out) {
         if (m_block.empty()) return;
         const size_t first = out.size();
         const BlockWriter before = m_writer;
-        m_writer.Put(m_block, m_blockCodes, out);
+        m_writer.Put(m_block, m_blockPlan, out);
         const bool fits =
             std::all_of(out.begin() + static_cast<ptrdiff_t>(first), out.end(),
                         [this](const DataBlock& b) { return b.bytes.size() <= m_dataBlockLimit; });
@@ -281,9 +269,9 @@ class LzxEncoder : public FolderEncoder {
             for (FrameItems& frame : m_block) {
                 std::vector<FrameItems> alone;
                 alone.push_back(std::move(frame));
-                BlockCodes codes;
-                BlockCost(Count(alone[0].items), m_writer.Sent(), codes);
-                m_writer.Put(alone, codes, out);
+                m_writer.Put(
+                    alone, PlanBlock(SymbolCounts(alone[0].items, m_mainSymbols), m_writer.Sent()),
+                    out);
                 if (out.back().bytes.size() > m_dataBlockLimit) {
                     throw std::logic_error("LZX: a frame alone outgrew a data block");
                 }
@@ -301,12 +289,11 @@ class LzxEncoder : public FolderEncoder {
     BlockWriter m_writer;
     RepeatOffsets m_repeats;
     uint32_t m_frameIndex = 0;
-    // The open block: its frames, what they use, its cost in bits and its
-    // codes (which price the next frame's parse).
+    // The open block: its frames, what they use, and its plan (whose codes
+    // price the next frame's parse).
     std::vector<FrameItems> m_block;
     SymbolCounts m_blockCounts;
-    uint64_t m_blockBits = 0;
-    BlockCodes m_blockCodes;
+    BlockPlan m_blockPlan;
     // The frame admitted last, searched but not yet parsed.
     uint32_t m_pendingStart = 0, m_pendingSize = 0;
     // Where the next frame is searched when there are two threads; last,

@@ -51,11 +51,7 @@ struct Prices {
     }
     // The prices of the codes a block of these items would be written with.
     static Prices FromItems(const std::vector<Item>& items, int mainSymbols) {
-        SymbolCounts counts(mainSymbols);
-        for (const Item& item : items) counts.Add(item);
-        BlockCodes codes;
-        BlockCost(counts, {}, codes);
-        return FromCodes(codes);
+        return FromCodes(PlanBlock(SymbolCounts(items, mainSymbols), {}).codes);
     }
 
     // A new offset's footer: low 3 bits by the aligned tree in an
@@ -169,78 +165,32 @@ class NearOptimalParser : public Parser {
     }
 
     // The cheapest way through the frame under prices, as items; repeats
-    // moved on along it.
+    // moved on along it. A walk forward: each position, once the cheapest
+    // way to it is known, offers its steps to the positions after it.
     std::vector<Item> CheapestPath(uint32_t frameStart, uint32_t frameEnd, RepeatOffsets& repeats,
                                    const Prices& prices) {
         const uint32_t size = frameEnd - frameStart;
-        const std::vector<MatchCandidate>& matches = m_current->matches;
-        const std::vector<uint32_t>& first = m_current->first;
         m_way.assign(size + 1, Way{kUnreached, 0, 0});
         m_repeats.resize(size + 1);
         std::vector<Item> items;
         uint32_t segment = 0;  // where the walk started: a frame's start, or a long match's end
         m_way[0].cost = 0;
         m_repeats[0] = repeats;
-        const auto relax = [this](uint32_t to, uint32_t cost, uint32_t length, uint32_t offset) {
-            if (cost < m_way[to].cost) m_way[to] = {cost, length, offset};
-        };
         for (uint32_t i = 0; i < size; ++i) {
             if (i > segment) {
                 // The offsets along the cheapest way here, now that it is known.
                 m_repeats[i] = m_repeats[i - m_way[i].length];
                 if (m_way[i].length > 1) m_repeats[i].Use(m_way[i].offset);
             }
-            const RepeatOffsets& here = m_repeats[i];
             const uint32_t position = frameStart + i;
-            const uint32_t base = m_way[i].cost;
+            Relax(i + 1, m_way[i].cost + prices.main[*m_history.At(position)], 1, 0);
             const uint32_t limit = std::min(kMaxMatch, size - i);
-            const uint8_t* bytes = m_history.At(position);
-            relax(i + 1, base + prices.main[bytes[0]], 1, 0);
-
-            uint32_t longest = 0, longestOffset = 0;
-            for (int r = 0; r < 3 && limit >= kMinMatch; ++r) {
-                const uint32_t offset = here.offsets[r];
-                if (here.Find(offset) != r || !m_history.UsableOffset(position, offset)) continue;
-                // Most repeats do not match at all here: two bytes tell.
-                const uint8_t* source = m_history.At(position - offset);
-                if (source[0] != bytes[0] || source[1] != bytes[1]) continue;
-                const uint32_t length = m_history.MatchLength(position - offset, position, limit);
-                if (length > longest) longest = length, longestOffset = offset;
-                for (uint32_t n = kMinMatch; n <= length; ++n) {
-                    relax(i + n, base + prices.Match(r, n), n, offset);
-                }
-            }
-            uint32_t covered = 1;
-            for (uint32_t k = first[i]; k < first[i + 1]; ++k) {
-                const MatchCandidate& match = matches[k];
-                if (match.length > longest) longest = match.length, longestOffset = match.offset;
-                // Its offset is a repeat's: priced as one above.
-                if (here.Find(match.offset) >= 0) {
-                    covered = std::max(covered, match.length);
-                    continue;
-                }
-                const int slot = SlotOf(match.offset + 2);
-                const uint32_t withFooter = base + prices.Footer(slot, match.offset + 2);
-                for (uint32_t n = std::max(covered + 1, kMinMatch); n <= match.length; ++n) {
-                    relax(i + n, withFooter + prices.Match(slot, n), n, match.offset);
-                }
-                covered = std::max(covered, match.length);
-            }
-
-            if (longest >= m_settings.niceLength) {
-                // Taken at once: the cheapest way here, then this match; the
-                // walk starts again after it.
-                TraceBack(frameStart, segment, i, items);
-                RepeatOffsets after = here;
-                items.push_back(MatchItem(longest, longestOffset, after));
-                const uint32_t next = i + longest;
-                for (uint32_t j = i + 1; j <= std::min(size, i + kMaxMatch); ++j) {
-                    m_way[j].cost = kUnreached;
-                }
-                segment = next;
-                m_way[next].cost = 0;
-                m_repeats[next] = after;
-                i = next - 1;
+            const MatchCandidate repeat = OfferRepeats(i, position, limit, prices);
+            const MatchCandidate match = OfferMatches(i, prices);
+            const MatchCandidate longest = match.length > repeat.length ? match : repeat;
+            if (longest.length >= m_settings.niceLength) {
+                segment = TakeAtOnce(frameStart, segment, i, longest, size, items);
+                i = segment - 1;
             }
         }
         if (segment < size) {
@@ -250,6 +200,74 @@ class NearOptimalParser : public Parser {
             repeats = m_repeats[segment];  // a long match ended the frame
         }
         return items;
+    }
+
+    void Relax(uint32_t to, uint32_t cost, uint32_t length, uint32_t offset) {
+        if (cost < m_way[to].cost) m_way[to] = {cost, length, offset};
+    }
+
+    // Every length of each repeated offset that matches at the i-th
+    // position; returns the longest of them.
+    MatchCandidate OfferRepeats(uint32_t i, uint32_t position, uint32_t limit,
+                                const Prices& prices) {
+        MatchCandidate longest{0, 0};
+        if (limit < kMinMatch) return longest;
+        const RepeatOffsets& here = m_repeats[i];
+        const uint32_t base = m_way[i].cost;
+        const uint8_t* bytes = m_history.At(position);
+        for (int r = 0; r < 3; ++r) {
+            const uint32_t offset = here.offsets[r];
+            if (here.Find(offset) != r || !m_history.UsableOffset(position, offset)) continue;
+            // Most repeats do not match at all here: two bytes tell.
+            const uint8_t* source = m_history.At(position - offset);
+            if (source[0] != bytes[0] || source[1] != bytes[1]) continue;
+            const uint32_t length = m_history.MatchLength(position - offset, position, limit);
+            if (length > longest.length) longest = {length, offset};
+            for (uint32_t n = kMinMatch; n <= length; ++n) {
+                Relax(i + n, base + prices.Match(r, n), n, offset);
+            }
+        }
+        return longest;
+    }
+
+    // Each length of the found matches at the i-th position, by the nearest
+    // offset that reaches it (those of repeats were offered as repeats);
+    // returns the longest match.
+    MatchCandidate OfferMatches(uint32_t i, const Prices& prices) {
+        const RepeatOffsets& here = m_repeats[i];
+        const uint32_t base = m_way[i].cost;
+        MatchCandidate longest{0, 0};
+        uint32_t covered = 1;
+        for (uint32_t k = m_current->first[i]; k < m_current->first[i + 1]; ++k) {
+            const MatchCandidate& match = m_current->matches[k];
+            if (match.length > longest.length) longest = match;
+            if (here.Find(match.offset) < 0) {
+                const int slot = SlotOf(match.offset + 2);
+                const uint32_t withFooter = base + prices.Footer(slot, match.offset + 2);
+                for (uint32_t n = std::max(covered + 1, kMinMatch); n <= match.length; ++n) {
+                    Relax(i + n, withFooter + prices.Match(slot, n), n, match.offset);
+                }
+            }
+            covered = std::max(covered, match.length);
+        }
+        return longest;
+    }
+
+    // A match of the nice length or more at the i-th position is taken at
+    // once: the cheapest way from segment to it, then the match. Returns
+    // where the walk starts again (its end).
+    uint32_t TakeAtOnce(uint32_t frameStart, uint32_t segment, uint32_t i, MatchCandidate match,
+                        uint32_t size, std::vector<Item>& items) {
+        TraceBack(frameStart, segment, i, items);
+        RepeatOffsets after = m_repeats[i];
+        items.push_back(MatchItem(match.length, match.offset, after));
+        const uint32_t next = i + match.length;
+        for (uint32_t j = i + 1; j <= std::min(size, i + kMaxMatch); ++j) {
+            m_way[j].cost = kUnreached;
+        }
+        m_way[next].cost = 0;
+        m_repeats[next] = after;
+        return next;
     }
 
     // Appends the items of the cheapest way from start to end; the offsets

@@ -6,7 +6,7 @@
 
 #include "cabinet/Layer.h"
 
-#include "cabinet/LzxBlockWriting.h"
+#include "cabinet/LzxBlockPlanning.h"
 #include "cabinet/LzxFormat.h"
 #include "cabinet/LzxMatchFinding.h"
 
