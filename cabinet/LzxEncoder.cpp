@@ -21,6 +21,7 @@
 #include <exception>
 #include <functional>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -72,6 +73,7 @@ class SecondThread {
     void Start(std::function<void()> job) {
         {
             std::lock_guard lock(m_mutex);
+            if (m_busy) throw std::logic_error("LZX: a search started before the last ended");
             m_job = std::move(job);
             m_busy = true;
         }
@@ -174,8 +176,14 @@ class LzxEncoder : public FolderEncoder {
         const uint32_t frameStart = m_history.Append(frame);
         Translate(m_history.Data(frameStart), size);
         ++m_frameIndex;
-        if (m_threads > 1 && m_parser->Prepares()) {
-            if (!m_search) m_search = std::make_unique<SecondThread>();
+        if (m_threads > 1 && m_parser->Prepares() && !m_search) {
+            try {
+                m_search = std::make_unique<SecondThread>();
+            } catch (const std::system_error&) {
+                m_threads = 1;  // no thread to be had: the same work, here
+            }
+        }
+        if (m_search) {
             m_search->Start(
                 [this, frameStart, size] { m_parser->Prepare(frameStart, frameStart + size); });
         } else {
@@ -282,7 +290,7 @@ class LzxEncoder : public FolderEncoder {
 
     const unsigned m_windowBits;
     const uint32_t m_dataBlockLimit;
-    const unsigned m_threads;
+    unsigned m_threads;
     const int m_mainSymbols;
     History m_history;
     std::unique_ptr<Parser> m_parser;

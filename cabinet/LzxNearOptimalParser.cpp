@@ -142,8 +142,9 @@ class NearOptimalParser : public Parser {
     // nice length, entered) once; the matches are kept for every pass.
     void FindMatches(uint32_t frameStart, uint32_t frameEnd, FrameMatches& found) {
         const uint32_t size = frameEnd - frameStart;
-        found.start = frameStart;
-        found.end = frameEnd;
+        // Named for its frame only once complete: a search that failed
+        // half-way is never parsed.
+        found.start = found.end = 0;
         found.matches.clear();
         found.first.resize(size + 1);
         uint32_t skipUntil = frameStart;
@@ -162,6 +163,8 @@ class NearOptimalParser : public Parser {
             }
         }
         found.first[size] = static_cast<uint32_t>(found.matches.size());
+        found.start = frameStart;
+        found.end = frameEnd;
     }
 
     // The cheapest way through the frame under prices, as items; repeats
