@@ -7,34 +7,21 @@
 # stated size in tirn-pack verify (libmspack again), byte-exactly with Wine's
 # extrac32 (the system's cabinet library), and install byte-exactly through
 # the launcher's road, whose installer then starts.
-#
-# In two steps, so that the native work (packing at 4 MB/s and more, the
-# libmspack checks) runs beside the other tests, and only what starts Wine
-# runs alone:
-#   large-lzx-setup.sh pack DIR TIRN_PACK LAUNCHER STAND_IN EFFORT
-#   large-lzx-setup.sh road DIR TIRN_PACK WINE_RUN
-# The packer's effort is given: the default is packed once, by the suite
-# that runs on every host.
+# The packer's effort is given: the native work (4 MB/s at the default) is
+# done once, by the suite that runs on every host.
+#   large-lzx-setup.sh TIRN_PACK LAUNCHER STAND_IN WINE_RUN EFFORT
 set -euo pipefail
-step=$1
-work=$2
-tirn_pack=$3
+tirn_pack=$1
+launcher=$2
+stand_in=$3
+wine_run=$4
+effort=$5
+. "$(dirname "$wine_run")/wine-env"
+staging="$WINEPREFIX/drive_c/users/$(id -un)/Temp/TirnHome2014"
+work=$(mktemp -d "${TMPDIR:-/tmp}/tirn-large-lzx-XXXXXX")
+trap 'rm -rf "$work" "$staging"' EXIT
 installer=$work/TirnHomeSetup.exe
-failures=0
-check() {  # check WHAT FILE: FILE holds the installer's bytes
-    local got want
-    want=$(cat "$work/installer.sha256")
-    got=$(sha256sum <"$2" 2>/dev/null | cut -d' ' -f1 || true)
-    if [ "$got" = "$want" ]; then echo "ok: $1"; else echo "FAILED: $1"; failures=$((failures + 1)); fi
-}
 
-if [ "$step" = pack ]; then
-launcher=$4
-stand_in=$5
-effort=$6
-rm -rf "$work"
-mkdir -p "$work"
-trap 'rm -f "$installer"' EXIT  # only its digest is kept for the road
 python3 - "$stand_in" "$installer" $((1290 * 1024 * 1024)) <<'PY'
 import os, sys
 stand_in, path, size = sys.argv[1], sys.argv[2], int(sys.argv[3])
@@ -54,8 +41,14 @@ with open(path, "wb") as out:
             if left <= 0:
                 break
 PY
-sha256sum <"$installer" | cut -d' ' -f1 >"$work/installer.sha256"
-echo "installer: $(stat -c %s "$installer") bytes, sha256 $(cut -c1-16 "$work/installer.sha256")"
+want=$(sha256sum <"$installer" | cut -d' ' -f1)
+echo "installer: $(stat -c %s "$installer") bytes, sha256 ${want:0:16}"
+failures=0
+check() {  # check WHAT FILE: FILE holds the installer's bytes
+    local got
+    got=$(sha256sum <"$2" 2>/dev/null | cut -d' ' -f1 || true)
+    if [ "$got" = "$want" ]; then echo "ok: $1"; else echo "FAILED: $1"; failures=$((failures + 1)); fi
+}
 
 "$tirn_pack" build --launcher "$launcher" --definition-version 5 --installer "$installer" \
     --effort "$effort" -o "$work/setup.exe"
@@ -70,18 +63,7 @@ fi
 
 cabextract -q -d "$work/cabextract" "$work/package.cab"
 check "cabextract (libmspack)" "$work/cabextract/TirnHomeSetup.exe"
-rm -rf "$work/cabextract" "$work/package.cab"
-[ $failures -eq 0 ] || { rm -rf "$work"; exit 1; }
-exit 0
-fi
-
-# The road: what starts Wine.
-wine_run=$4
-. "$(dirname "$wine_run")/wine-env"
-staging="$WINEPREFIX/drive_c/users/$(id -un)/Temp/TirnHome2014"
-trap 'rm -rf "$work" "$staging"' EXIT
-[ -f "$work/setup.exe" ] || { echo "FAILED: no packed setup in $work"; exit 1; }
-"$tirn_pack" unpack "$work/setup.exe" -o "$work/package.cab"
+rm -rf "$work/cabextract"
 "$wine_run" extrac32 /Y /E /L "Z:${work//\//\\}\\extrac32" "Z:${work//\//\\}\\package.cab" \
     >/dev/null 2>&1 || true
 check "Wine's extrac32 (the system's cabinet library)" "$work/extrac32/TirnHomeSetup.exe"
