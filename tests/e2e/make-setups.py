@@ -3,6 +3,7 @@
 from test programs, and the hostile or broken ones that tirn-pack refuses to
 make (scrambled here with the same block rule).
 Usage: make-setups.py TIRN_PACK LAUNCHER STAND_IN DEMO_INSTALLER OUTPUT_DIR"""
+import atexit
 import os
 import shutil
 import struct
@@ -16,6 +17,7 @@ import tirn_package  # noqa: E402
 tirn_pack, launcher, stand_in, demo_installer, out = sys.argv[1:6]
 os.makedirs(out, exist_ok=True)
 work = tempfile.mkdtemp()
+atexit.register(shutil.rmtree, work, True)
 
 
 def pack(installer, version, name, *extra):

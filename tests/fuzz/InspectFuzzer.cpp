@@ -10,6 +10,7 @@
 #include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    // Removed after each input: a fuzzer's end may skip exit handlers.
     static const std::string path = "/tmp/tirn-inspect-fuzz-" + std::to_string(::getpid()) + ".exe";
     if (FILE* file = std::fopen(path.c_str(), "wb")) {
         std::fwrite(data, 1, size, file);
@@ -20,5 +21,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const tirn::pack::ToolError&) {
         // A clear refusal is a fine answer to a broken file.
     }
+    std::remove(path.c_str());
     return 0;
 }

@@ -2,6 +2,7 @@
 """Makes the cabinet fixtures of the extraction tests with gcab, and patches
 real cabinets at named offsets for the cases gcab will not write.
 Usage: make-cabinets.py OUTPUT_DIRECTORY"""
+import atexit
 import os
 import random
 import shutil
@@ -13,6 +14,7 @@ import tempfile
 out = sys.argv[1]
 os.makedirs(out, exist_ok=True)
 work = tempfile.mkdtemp()
+atexit.register(shutil.rmtree, work, True)
 
 # CFHEADER: coffFiles (u32) at 16, cFiles (u16) at 28. CFFILE: cbFile u32,
 # uoffFolderStart u32, iFolder u16 (+8), date u16 (+10), time u16 (+12),
