@@ -38,7 +38,7 @@ std::unique_ptr<FolderEncoder> MakeStoredEncoder();
 // dictionary, as the decoders keep that history.
 std::unique_ptr<FolderEncoder> MakeMszipEncoder(unsigned threads);
 // How hard the LZX encoder looks for a smaller parse, numbered like xz's
-// presets: 1 is the greedy parse over hash chains (fastest), 2 the
+// presets: 1 is the greedy parse over hash buckets (fastest), 2 the
 // near-optimal parse (the default), 3 the same with deeper searches and
 // two more passes.
 enum class LzxEffort { Fastest = 1, Normal = 2, Best = 3 };

@@ -1,4 +1,4 @@
-// The fastest effort: the longest match a short hash-chain search finds,
+// The fastest effort: the longest match among the latest few candidates,
 // repeated offsets preferred, with one step of lazy evaluation.
 #include "cabinet/LzxParsing.h"
 
@@ -8,8 +8,7 @@ namespace {
 
 class GreedyParser : public Parser {
   public:
-    explicit GreedyParser(const History& history)
-        : m_history(history), m_chains(history, kChainDepth) {}
+    explicit GreedyParser(const History& history) : m_history(history), m_candidates(history) {}
 
     std::vector<Item> Parse(uint32_t frameStart, uint32_t frameEnd, RepeatOffsets& repeats,
                             const BlockCodes&) override {
@@ -17,7 +16,7 @@ class GreedyParser : public Parser {
         uint32_t position = frameStart;
         while (position < frameEnd) {
             MatchCandidate match = FindMatch(position, frameEnd, repeats);
-            m_chains.Insert(position, frameEnd);
+            m_candidates.Insert(position, frameEnd);
             if (match.length >= 3 && match.length < kLazyBelow && repeats.Find(match.offset) < 0 &&
                 position + 1 < frameEnd) {
                 const MatchCandidate next = FindMatch(position + 1, frameEnd, repeats);
@@ -25,7 +24,7 @@ class GreedyParser : public Parser {
                     (repeats.Find(next.offset) >= 0 && next.length >= match.length)) {
                     items.push_back(LiteralItem(*m_history.At(position)));
                     ++position;
-                    m_chains.Insert(position, frameEnd);
+                    m_candidates.Insert(position, frameEnd);
                     match = next;
                 }
             }
@@ -36,16 +35,15 @@ class GreedyParser : public Parser {
             }
             items.push_back(MatchItem(match.length, match.offset, repeats));
             // Inside a long match (a run, a copied table) every position
-            // would only lengthen the chains with more of the same.
+            // would only fill the buckets with more of the same.
             const uint32_t inserted = match.length <= kLazyBelow ? match.length : 8;
-            for (uint32_t i = 1; i < inserted; ++i) m_chains.Insert(position + i, frameEnd);
+            for (uint32_t i = 1; i < inserted; ++i) m_candidates.Insert(position + i, frameEnd);
             position += match.length;
         }
         return items;
     }
 
   private:
-    static constexpr int kChainDepth = 8;
     static constexpr uint32_t kGoodEnough = 48;
     // A match this long is taken as it is, without looking one byte ahead.
     static constexpr uint32_t kLazyBelow = 16;
@@ -61,7 +59,7 @@ class GreedyParser : public Parser {
             if (length >= kMinMatch && length > best.length) best = {length, offset};
         }
         if (position + 3 > frameEnd) return best;
-        MatchCandidate found = m_chains.Longest(position, limit, kGoodEnough);
+        MatchCandidate found = m_candidates.Longest(position, limit, kGoodEnough);
         // Length 3 from far away costs more than three literals.
         if (found.length == 3 && found.offset > (1u << 14)) found.length = 0;
         if (found.length < 3) return best;
@@ -71,7 +69,7 @@ class GreedyParser : public Parser {
     }
 
     const History& m_history;
-    HashChainFinder m_chains;
+    HashBucketFinder m_candidates;
 };
 
 }  // namespace

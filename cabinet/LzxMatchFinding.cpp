@@ -9,6 +9,8 @@ namespace tirn::cabinet::lzx {
 namespace {
 constexpr int kHash3Bits = 17;
 constexpr int kHash4Bits = 18;
+// How far ahead of the position inserted the bucket finder fetches.
+constexpr uint32_t kAhead = 4;
 
 uint32_t Hash3(const uint8_t* p) {
     const uint32_t v = uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2];
@@ -37,37 +39,61 @@ uint32_t History::Append(std::span<const uint8_t> frame) {
     return m_lastFrame;
 }
 
-HashChainFinder::HashChainFinder(const History& history, int depth)
+HashBucketFinder::HashBucketFinder(const History& history)
     : m_history(history),
-      m_depth(depth),
-      m_head(1u << kHash3Bits, kNone),
-      m_chain(history.Window(), kNone) {}
+      m_head3(1u << kHash3Bits, kNone),
+      m_buckets(size_t{kWays} << kHash4Bits, kNone),
+      m_newest(1u << kHash4Bits, 0) {}
 
-void HashChainFinder::Insert(uint32_t position, uint32_t end) {
+void HashBucketFinder::Insert(uint32_t position, uint32_t end) {
     if (position + 3 > end) return;
-    const uint32_t h = Hash3(m_history.At(position));
-    m_chain[position & (m_history.Window() - 1)] = m_head[h];
-    m_head[h] = position;
+    const uint8_t* here = m_history.At(position);
+    m_head3[Hash3(here)] = position;
+    if (position + 4 > end) return;
+    // Positions come in order: the bucket a few ahead is fetched meanwhile.
+    if (position + kAhead + 4 <= end) {
+        __builtin_prefetch(&m_buckets[size_t{Hash4(here + kAhead)} * kWays]);
+    }
+    const uint32_t bucket = Hash4(here);
+    const uint8_t way = (m_newest[bucket] + 1) & (kWays - 1);
+    m_buckets[bucket * kWays + way] = position;
+    m_newest[bucket] = way;
 }
 
-MatchCandidate HashChainFinder::Longest(uint32_t position, uint32_t limit,
-                                        uint32_t goodEnough) const {
+MatchCandidate HashBucketFinder::Longest(uint32_t position, uint32_t limit,
+                                         uint32_t goodEnough) const {
     MatchCandidate found{0, 0};
     if (limit < 3) return found;
-    uint32_t candidate = m_head[Hash3(m_history.At(position))];
-    for (int depth = 0; depth < m_depth && candidate != kNone && candidate < position; ++depth) {
-        const uint32_t offset = position - candidate;
-        if (!m_history.UsableOffset(position, offset)) break;
-        const uint8_t* a = m_history.At(candidate);
-        const uint8_t* b = m_history.At(position);
-        if (a[found.length] == b[found.length] && a[0] == b[0]) {
+    const uint8_t* here = m_history.At(position);
+    if (limit >= 4) {
+        // The candidates sit side by side, not behind one another as in a
+        // chain: their bytes are fetched from memory all at once.
+        const uint32_t bucket = Hash4(here);
+        const uint32_t* ways = &m_buckets[bucket * kWays];
+        uint32_t prefix;
+        std::memcpy(&prefix, here, 4);
+        for (uint32_t k = 0; k < kWays; ++k) {
+            const uint32_t candidate = ways[(m_newest[bucket] - k) & (kWays - 1)];
+            if (candidate == kNone || candidate >= position) break;
+            if (!m_history.UsableOffset(position, position - candidate)) break;
+            const uint8_t* a = m_history.At(candidate);
+            uint32_t theirs;
+            std::memcpy(&theirs, a, 4);
+            if (theirs != prefix || a[found.length] != here[found.length]) continue;
             const uint32_t length = m_history.MatchLength(candidate, position, limit);
             if (length > found.length) {
-                found = {length, offset};
+                found = {length, position - candidate};
                 if (length >= limit || length >= goodEnough) break;
             }
         }
-        candidate = m_chain[candidate & (m_history.Window() - 1)];
+        if (found.length >= 3) return found;
+    }
+    // A copy of 3 bytes only pays when near: the latest one is the one.
+    const uint32_t candidate = m_head3[Hash3(here)];
+    if (candidate != kNone && candidate < position &&
+        m_history.UsableOffset(position, position - candidate) &&
+        m_history.MatchLength(candidate, position, 3) == 3) {
+        found = {3, position - candidate};
     }
     return found;
 }

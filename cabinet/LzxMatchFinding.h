@@ -1,5 +1,5 @@
 // Finding earlier copies of the bytes at a position, within LZX's window:
-// the history of the folder's (translated) input, a hash-chain finder for
+// the history of the folder's (translated) input, a hash-bucket finder for
 // the fastest effort, and a binary-tree finder that gives every useful
 // length for the near-optimal parser.
 #pragma once
@@ -75,11 +75,11 @@ struct MatchCandidate {
     uint32_t offset;
 };
 
-// Hash chains over 3-byte prefixes: a few candidates a position, newest
-// first. Positions must be inserted in order.
-class HashChainFinder {
+// The latest few positions of each 4-byte prefix's hash, newest first, and
+// the latest of each 3-byte prefix's. Positions must be inserted in order.
+class HashBucketFinder {
   public:
-    HashChainFinder(const History& history, int depth);
+    explicit HashBucketFinder(const History& history);
     // The longest match at position of up to limit bytes (0 when none of 3
     // bytes or more), stopping early at good enough.
     MatchCandidate Longest(uint32_t position, uint32_t limit, uint32_t goodEnough) const;
@@ -87,10 +87,11 @@ class HashChainFinder {
 
   private:
     static constexpr uint32_t kNone = 0xFFFFFFFF;
+    static constexpr uint32_t kWays = 8;  // candidates fetched together
     const History& m_history;
-    const int m_depth;
-    std::vector<uint32_t> m_head;
-    std::vector<uint32_t> m_chain;
+    std::vector<uint32_t> m_head3;
+    std::vector<uint32_t> m_buckets;  // kWays positions a 4-byte hash, a ring
+    std::vector<uint8_t> m_newest;    // each ring's newest way
 };
 
 // Binary trees of the window's suffixes, one a 4-byte hash, each position

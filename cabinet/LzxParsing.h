@@ -1,6 +1,6 @@
 // Parsing a frame into LZX items: which bytes go as literals and which as
 // matches. Two parsers behind one interface: a greedy one with one step of
-// lazy evaluation over hash chains (the fastest effort), and a near-optimal
+// lazy evaluation over hash buckets (the fastest effort), and a near-optimal
 // one that prices every choice from the codes and takes the cheapest path.
 #pragma once
 
