@@ -161,6 +161,16 @@ void BinaryTreeFinder::Walk(uint32_t position, uint32_t limit, uint32_t compare,
     const uint32_t best = NearCopies<kCollect>(position, limit, available, out);
     if (available < 4) return;
 
+    // Positions come in order: the hash heads a few ahead are fetched now,
+    // and the next position's root node and bytes.
+    if (available >= kAhead + 4) {
+        __builtin_prefetch(&m_head4[Hash4(m_history.At(position + kAhead))]);
+        const uint32_t next = m_head4[Hash4(m_history.At(position + 1))];
+        if (next < position && next >= m_history.OldestSource(position)) {
+            __builtin_prefetch(&children[2 * (next & mask)]);
+            __builtin_prefetch(m_history.At(next));
+        }
+    }
     // Longer ones: the tree of the 4-byte prefix's hash, which position now
     // roots.
     uint32_t& head4 = m_head4[Hash4(m_history.At(position))];
@@ -181,13 +191,16 @@ void BinaryTreeFinder::Descend(uint32_t position, uint32_t candidate, uint32_t t
     for (int depth = m_depth; depth > 0; --depth) {
         // (kNone is past every position.)
         if (candidate >= position || candidate < oldest) break;
+        const uint32_t candidateSlot = candidate & mask;
+        // The node's children are fetched while its bytes are compared: two
+        // waits on memory at once instead of one after the other.
+        __builtin_prefetch(&children[2 * candidateSlot]);
         const uint8_t* there = m_history.At(candidate);
         // Every length is measured here, never assumed from the tree: a tree
         // built near a frame's end saw fewer bytes than there are now.
         const uint32_t length = History::CommonLength(there, here, treeLimit);
         if (kCollect && length > best)
             best = Collect(position, candidate, length, limit, best, *out);
-        const uint32_t candidateSlot = candidate & mask;
         if (length == treeLimit) {
             // Equal as far as the tree looks: this position takes its place.
             *smallerSlot = children[2 * candidateSlot];
