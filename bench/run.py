@@ -622,7 +622,7 @@ def main():
                 "the latest 8 positions of each 4-byte hash, side by side, fetched a few "
                 "positions ahead, instead of chains whose links are fetched one after the "
                 "other: 16 s to 11.3 s on one core in a slow hour of the machine, 55.34 MB "
-                "to 55.29 MB.\n\n"
+                "to 54.94 MB.\n\n"
                 "LZX has no literal contexts and no coded repeat-match lengths of LZMA's "
                 "kind, which is most of the distance left to `xz`: on the bench content "
                 "effort 3 comes to about 1.10 of it, and a search 400 nodes deep taking "
