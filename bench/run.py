@@ -617,7 +617,7 @@ def main():
                 "hand, both encoders in one sitting): the tree walk now fetches the next "
                 "position's hash head, root node and bytes while this position is walked, "
                 "and each node's children while its bytes are compared, as memory waits "
-                "were three quarters of the walk (perf): 53.9 s to 48.8 s on one core, "
+                "were two thirds of the walk (perf): 53.9 s to 48.8 s on one core, "
                 "39.0 s to 31.6 s on two. Effort 1 looks for its matches in buckets of "
                 "the latest 8 positions of each 4-byte hash, side by side, fetched a few "
                 "positions ahead, instead of chains whose links are fetched one after the "
