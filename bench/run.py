@@ -474,8 +474,16 @@ def main():
         "%.3f s" % base, "%.2f" % ratio, "≤ 5", ratio <= 5)
     holder = subprocess.Popen([WINE_RUN, PROBE, "hold-dialog", "Tirn Home 2018 Setup", "600000"],
                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-    holder.stdout.readline()
-    (ours, base), (ratio,) = side_by_side(RUNS, lambda: timed(lambda: wine(LAUNCHER)), empty)
+    if not holder.stdout.readline().startswith("holding"):
+        raise SystemExit("bench: the marker dialog could not be held")
+
+    def quit_path():
+        # 1618, of which Wine hands on the low 8 bits: the quit, not another road.
+        code = wine(LAUNCHER).returncode
+        if code != 1618 & 0xFF:
+            raise SystemExit("bench: the launcher beside a marker ended with %d, not 1618" % code)
+
+    (ours, base), (ratio,) = side_by_side(RUNS, lambda: timed(quit_path), empty)
     holder.kill()
     wine("cmd", "/c", "exit")
     row("5. Start-up, quit path (another launcher's marker), vs an empty program", "%.3f s" % ours,

@@ -23,6 +23,34 @@ void Print(const std::wstring& line) {
     std::fflush(stdout);
 }
 
+INT_PTR CALLBACK NoDialogProc(HWND, UINT, WPARAM, LPARAM) {
+    return FALSE;
+}
+
+// A hidden dialog (#32770) so captioned, as a running launcher holds one;
+// says so on stdout once it exists, then answers messages for ms.
+int HoldDialog(const wchar_t* caption, DWORD ms) {
+    struct alignas(4) {
+        DLGTEMPLATE header;
+        WORD menu, windowClass, title;
+    } dialog{};
+    dialog.header.style = WS_POPUP | WS_CAPTION;
+    dialog.header.cx = 100;
+    dialog.header.cy = 30;
+    HWND window = ::CreateDialogIndirectParamW(::GetModuleHandleW(nullptr), &dialog.header, nullptr,
+                                               &NoDialogProc, 0);
+    if (window == nullptr || !::SetWindowTextW(window, caption)) return 1;
+    Print(std::wstring(L"holding \"") + caption + L"\"");
+    const DWORD start = ::GetTickCount();
+    for (DWORD waited = 0; waited < ms; waited = ::GetTickCount() - start) {
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - waited, QS_ALLINPUT);
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
+    }
+    ::DestroyWindow(window);
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -64,6 +92,9 @@ int wmain(int argc, wchar_t** argv) {
             if (close) ::PostMessageW(w.handle, WM_COMMAND, IDOK, 0);
         }
         return found.empty() ? 1 : 0;
+    }
+    if (argc == 4 && std::wstring(argv[1]) == L"hold-dialog") {
+        return HoldDialog(argv[2], static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10)));
     }
     std::fprintf(stderr,
                  "usage: WindowProbe list | wait-progress MS | wait-caption CAPTION MS | "

@@ -32,14 +32,24 @@ def quiet(*args):
     return subprocess.run([WINE_RUN, *args], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
+def registry(*args):
+    """One reg.exe change, tried again when its start fails under a loaded
+    wineserver: a record half-written is a wrong case, not a launcher fault."""
+    for _ in range(3):
+        if quiet("reg", *args).returncode == 0:
+            return
+        time.sleep(0.5)
+    raise SystemExit("repeat-outcomes: reg %s failed three times" % " ".join(args))
+
+
 def record(install_dir=None, version=None):
-    quiet("reg", "delete", r"HKLM\Software\Tirn", "/reg:32", "/f")
+    quiet("reg", "delete", r"HKLM\Software\Tirn", "/reg:32", "/f")  # fails when there is none
     if install_dir:
-        quiet("reg", "add", r"HKLM\Software\Tirn", "/reg:32", "/v", "szTirnDir", "/d",
-              windows_path(install_dir), "/f")
+        registry("add", r"HKLM\Software\Tirn", "/reg:32", "/v", "szTirnDir", "/d",
+                 windows_path(install_dir), "/f")
     if version is not None:
-        quiet("reg", "add", r"HKLM\Software\Tirn", "/reg:32", "/v", "DefinitionVersion", "/t", "REG_DWORD",
-              "/d", str(version), "/f")
+        registry("add", r"HKLM\Software\Tirn", "/reg:32", "/v", "DefinitionVersion", "/t",
+                 "REG_DWORD", "/d", str(version), "/f")
 
 
 def launcher_windows():
@@ -86,7 +96,8 @@ def main():
             holder = subprocess.Popen([WINE_RUN, PROBE, "hold-dialog", "Tirn Home 2018 Setup",
                                        "3600000"], stdout=subprocess.PIPE,
                                       stderr=subprocess.DEVNULL, text=True)
-            holder.stdout.readline()
+            if not holder.stdout.readline().startswith("holding"):
+                raise SystemExit("repeat-outcomes: the marker dialog could not be held")
         failures = {}
         start = time.time()
         for _ in range(RUNS):
