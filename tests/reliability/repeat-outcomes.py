@@ -3,6 +3,7 @@
 under Wine and checks that every process ends by itself with the exit code of its
 outcome and leaves no window behind. Writes docs/reliability.md.
 Usage: repeat-outcomes.py [RUNS]"""
+import glob
 import os
 import shutil
 import subprocess
@@ -57,6 +58,18 @@ def launcher_windows():
     return [l for l in listing.splitlines() if "Tirn Home" in l or "[1000]" in l]
 
 
+def temporary_directory():
+    """The prefix's %TEMP% as a Linux path: where every run's log is made."""
+    windows = subprocess.run([WINE_RUN, "cmd", "/c", "echo %TEMP%"], capture_output=True,
+                             text=True).stdout.strip()
+    return subprocess.run([WINE_RUN, "winepath", "-u", windows], capture_output=True,
+                          text=True).stdout.strip()
+
+
+def logs_in(directory):
+    return set(glob.glob(os.path.join(directory, "TirnHomeISSetup_*.log")))
+
+
 def run_once(setup, close_message_box=False, expected=0):
     process = subprocess.Popen([WINE_RUN, setup], stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL)
@@ -73,6 +86,9 @@ def run_once(setup, close_message_box=False, expected=0):
 
 
 def main():
+    temp = temporary_directory()
+    if not os.path.isdir(temp):
+        raise SystemExit("repeat-outcomes: the prefix's temporary directory is not found (%r)" % temp)
     product = os.path.join(WORK, "product")
     os.makedirs(product)
     shutil.copy(STAND_IN, os.path.join(product, "TirnHome.exe"))
@@ -99,10 +115,19 @@ def main():
             if not holder.stdout.readline().startswith("holding"):
                 raise SystemExit("repeat-outcomes: the marker dialog could not be held")
         failures = {}
+        not_started = 0
         start = time.time()
         for _ in range(RUNS):
-            prepare()
-            result = run_once(setup, close, expected)
+            for _ in range(3):
+                prepare()
+                before = logs_in(temp)
+                result = run_once(setup, close, expected)
+                # Exit code 1 and no log: Wine did not start the program (it
+                # happens under a loaded wineserver), the launcher never ran.
+                # Tried again, and said.
+                if result != "exit 1" or logs_in(temp) != before:
+                    break
+                not_started += 1
             if result != "ok":
                 failures[result] = failures.get(result, 0) + 1
         if holder:
@@ -110,10 +135,13 @@ def main():
             holder.wait()
             holder = None
         left = launcher_windows()
-        rows.append((name, RUNS, sum(failures.values()), ", ".join(
-            "%s: %d" % kv for kv in failures.items()) or "none", len(left), time.time() - start))
+        kinds = ["%s: %d" % kv for kv in failures.items()]
+        if not_started:
+            kinds.append("not started by Wine, tried again: %d" % not_started)
+        rows.append((name, RUNS, sum(failures.values()), ", ".join(kinds) or "none", len(left),
+                     time.time() - start))
         print("%s: %d runs, %d failures %s, %d windows left, %.0f s" % (
-            name, RUNS, sum(failures.values()), failures, len(left), time.time() - start), flush=True)
+            name, RUNS, sum(failures.values()), kinds, len(left), time.time() - start), flush=True)
     record()
     shutil.rmtree(WORK)
 
@@ -158,7 +186,9 @@ def main():
         f.write("# Reliability\n\nEach outcome run %d times in a row under Wine by "
                 "`make reliability` (`tests/reliability/repeat-outcomes.py`): every launcher "
                 "must end by itself (no hang) with the exit code of its outcome (no fault), and leave no "
-                "window behind.\n\n| outcome | runs | failures | kinds | windows left | "
+                "window behind. A run that Wine did not start (exit code 1 and no log made: the "
+                "launcher never ran) is tried again, up to three times, and counted under kinds."
+                "\n\n| outcome | runs | failures | kinds | windows left | "
                 "seconds |\n|---|---|---|---|---|---|\n" % RUNS)
         for r in rows:
             f.write("| %s | %d | %d | %s | %d | %.0f |\n" % r)
