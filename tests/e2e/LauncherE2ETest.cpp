@@ -478,7 +478,7 @@ TEST_F(LauncherE2E, FreshInstallationShowsTheSetUpTextWithDotsAndBlocksASecondLa
 }
 
 TEST_F(LauncherE2E, OlderInstalledVersionUpgradesWithTheUpgradeText) {
-    const std::wstring setup = MakeSetup(2, 64u * 1000 * 1000);
+    const std::wstring setup = MakeSetup(2, kSlowPayload);
     Install({L"TirnHome.exe"}, 1);
     LauncherRun run(setup);
     ProgressObservation seen = ObserveProgress(run);

@@ -70,10 +70,11 @@ with open(os.path.join(out, "cut-v5.exe"), "wb") as f:
 text = os.path.join(work, "text", "TirnHomeSetup.exe")
 os.makedirs(os.path.dirname(text))
 # Zeros after the text make its extraction last long enough, on a loaded
-# host too, for the window to be seen before the start fails.
+# host too, for the window to be seen before the start fails (64 MiB kept it
+# up for a fifth of a second, which a loaded host's window poll can miss).
 with open(text, "w") as f:
     f.write("this is not a program\n")
-    f.truncate(64 << 20)
+    f.truncate(256 << 20)
 pack(text, 5, "not-a-program-v5.exe")
 
 second = os.path.join(work, "readme.txt")
