@@ -37,7 +37,28 @@ BOOL CALLBACK CollectTopWindow(HWND handle, LPARAM lParam) {
     return TRUE;
 }
 
+INT_PTR CALLBACK NoDialogProc(HWND, UINT, WPARAM, LPARAM) {
+    return FALSE;
+}
+
 }  // namespace
+
+HWND CreateCaptionedDialog(const wchar_t* caption, bool visible) {
+    struct alignas(4) {
+        DLGTEMPLATE header;
+        WORD menu, windowClass, title;
+    } dialog{};
+    dialog.header.style = WS_POPUP | WS_CAPTION | (visible ? WS_VISIBLE : 0);
+    dialog.header.cx = 100;
+    dialog.header.cy = 30;
+    HWND window = ::CreateDialogIndirectParamW(::GetModuleHandleW(nullptr), &dialog.header, nullptr,
+                                               &NoDialogProc, 0);
+    if (window != nullptr && !::SetWindowTextW(window, caption)) {
+        ::DestroyWindow(window);
+        return nullptr;
+    }
+    return window;
+}
 
 std::wstring TopWindow::ControlText(int id) const {
     for (const auto& [controlId, text] : controls) {

@@ -38,4 +38,8 @@ bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs);
 
 RECT PrimaryWorkArea();
 
+// A dialog (#32770) of this process with the given caption, as a running
+// launcher's marker is; null when it cannot be made. The caller destroys it.
+HWND CreateCaptionedDialog(const wchar_t* caption, bool visible);
+
 }  // namespace tirn::test

@@ -251,15 +251,7 @@ class ForeignWindow {
   public:
     ForeignWindow(const wchar_t* className, const wchar_t* caption, bool visible) {
         if (className == nullptr) {
-            struct alignas(4) {
-                DLGTEMPLATE header;
-                WORD menu, windowClass, title;
-            } dialog{};
-            dialog.header.style = WS_POPUP | WS_CAPTION | (visible ? WS_VISIBLE : 0);
-            dialog.header.cx = 100;
-            dialog.header.cy = 30;
-            m_window = ::CreateDialogIndirectParamW(::GetModuleHandleW(nullptr), &dialog.header,
-                                                    nullptr, &NoDialogProc, 0);
+            m_window = CreateCaptionedDialog(caption, visible);
         } else {
             WNDCLASSW windowClass{};
             windowClass.lpfnWndProc = &::DefWindowProcW;
@@ -269,14 +261,13 @@ class ForeignWindow {
             m_window =
                 ::CreateWindowExW(0, className, L"", WS_POPUP | (visible ? WS_VISIBLE : 0), 0, 0,
                                   100, 30, nullptr, nullptr, windowClass.hInstance, nullptr);
+            ::SetWindowTextW(m_window, caption);
         }
-        ::SetWindowTextW(m_window, caption);
     }
     ~ForeignWindow() { ::DestroyWindow(m_window); }
     HWND Handle() const { return m_window; }
 
   private:
-    static INT_PTR CALLBACK NoDialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
     HWND m_window;
 };
 

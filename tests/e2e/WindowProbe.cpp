@@ -23,23 +23,11 @@ void Print(const std::wstring& line) {
     std::fflush(stdout);
 }
 
-INT_PTR CALLBACK NoDialogProc(HWND, UINT, WPARAM, LPARAM) {
-    return FALSE;
-}
-
-// A hidden dialog (#32770) so captioned, as a running launcher holds one;
-// says so on stdout once it exists, then answers messages for ms.
+// A hidden dialog so captioned, as a running launcher holds one; says so on
+// stdout once it exists, then answers messages for ms.
 int HoldDialog(const wchar_t* caption, DWORD ms) {
-    struct alignas(4) {
-        DLGTEMPLATE header;
-        WORD menu, windowClass, title;
-    } dialog{};
-    dialog.header.style = WS_POPUP | WS_CAPTION;
-    dialog.header.cx = 100;
-    dialog.header.cy = 30;
-    HWND window = ::CreateDialogIndirectParamW(::GetModuleHandleW(nullptr), &dialog.header, nullptr,
-                                               &NoDialogProc, 0);
-    if (window == nullptr || !::SetWindowTextW(window, caption)) return 1;
+    HWND window = tirn::test::CreateCaptionedDialog(caption, false);
+    if (window == nullptr) return 1;
     Print(std::wstring(L"holding \"") + caption + L"\"");
     const DWORD start = ::GetTickCount();
     for (DWORD waited = 0; waited < ms; waited = ::GetTickCount() - start) {
