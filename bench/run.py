@@ -18,6 +18,9 @@ import time
 import corpus
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tests", "python"))
+import wine_launcher  # noqa: E402
+from wine_launcher import windows_path  # noqa: E402
 
 
 # The PE32 launcher where this host runs 32-bit programs, the x64 one
@@ -65,10 +68,6 @@ WORK = tempfile.mkdtemp(prefix="tirn-bench-", dir=os.environ.get("BENCH_DIR"))
 
 def log(*args):
     print(*args, file=sys.stderr, flush=True)
-
-
-def windows_path(path):
-    return "Z:" + path.replace("/", "\\")
 
 
 def wine(*args, **kwargs):
@@ -136,13 +135,7 @@ def pack(installer, version, output, compression="mszip", *extra):
 
 
 def set_record(install_dir=None, version=None):
-    wine("reg", "delete", r"HKLM\Software\Tirn", "/reg:32", "/f")
-    if install_dir:
-        wine("reg", "add", r"HKLM\Software\Tirn", "/reg:32", "/v", "szTirnDir", "/d", windows_path(install_dir),
-             "/f")
-    if version is not None:
-        wine("reg", "add", r"HKLM\Software\Tirn", "/reg:32", "/v", "DefinitionVersion", "/t", "REG_DWORD", "/d",
-             str(version), "/f")
+    wine_launcher.set_record(WINE_RUN, install_dir, version)
 
 
 def road(setup, sample_memory=False):
@@ -472,10 +465,7 @@ def main():
     (ours, base), (ratio,) = side_by_side(RUNS, lambda: start_product(setup10), empty)
     row("5. Start-up, start-the-product path, vs an empty program", "%.3f s" % ours,
         "%.3f s" % base, "%.2f" % ratio, "≤ 5", ratio <= 5)
-    holder = subprocess.Popen([WINE_RUN, PROBE, "hold-dialog", "Tirn Home 2018 Setup", "600000"],
-                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-    if not holder.stdout.readline().startswith("holding"):
-        raise SystemExit("bench: the marker dialog could not be held")
+    holder = wine_launcher.hold_marker(WINE_RUN, PROBE, 600000)
 
     def quit_path():
         # 1618, of which Wine hands on the low 8 bits: the quit, not another road.

@@ -24,33 +24,13 @@ SETUPS = os.path.join(CROSS, "tests", "e2e", "setups")
 RUNS = int(sys.argv[1]) if len(sys.argv) > 1 else 100
 WORK = tempfile.mkdtemp(prefix="tirn-repeat-")
 
-
-def windows_path(path):
-    return "Z:" + path.replace("/", "\\")
-
-
-def quiet(*args):
-    return subprocess.run([WINE_RUN, *args], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-
-def registry(*args):
-    """One reg.exe change, tried again when its start fails under a loaded
-    wineserver: a record half-written is a wrong case, not a launcher fault."""
-    for _ in range(3):
-        if quiet("reg", *args).returncode == 0:
-            return
-        time.sleep(0.5)
-    raise SystemExit("repeat-outcomes: reg %s failed three times" % " ".join(args))
+sys.path.insert(0, os.path.join(ROOT, "tests", "python"))
+import wine_launcher  # noqa: E402
+from wine_launcher import hold_marker  # noqa: E402
 
 
 def record(install_dir=None, version=None):
-    quiet("reg", "delete", r"HKLM\Software\Tirn", "/reg:32", "/f")  # fails when there is none
-    if install_dir:
-        registry("add", r"HKLM\Software\Tirn", "/reg:32", "/v", "szTirnDir", "/d",
-                 windows_path(install_dir), "/f")
-    if version is not None:
-        registry("add", r"HKLM\Software\Tirn", "/reg:32", "/v", "DefinitionVersion", "/t",
-                 "REG_DWORD", "/d", str(version), "/f")
+    wine_launcher.set_record(WINE_RUN, install_dir, version)
 
 
 def launcher_windows():
@@ -109,11 +89,7 @@ def main():
     rows = []
     for name, setup, prepare, close, expected in outcomes:
         if name.startswith("quit"):
-            holder = subprocess.Popen([WINE_RUN, PROBE, "hold-dialog", "Tirn Home 2018 Setup",
-                                       "3600000"], stdout=subprocess.PIPE,
-                                      stderr=subprocess.DEVNULL, text=True)
-            if not holder.stdout.readline().startswith("holding"):
-                raise SystemExit("repeat-outcomes: the marker dialog could not be held")
+            holder = hold_marker(WINE_RUN, PROBE, 3600000)
         failures = {}
         not_started = 0
         start = time.time()
